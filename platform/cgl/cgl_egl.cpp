@@ -1,0 +1,1 @@
+// CGL-shaped context API over EGL (filled in with the GL layer).

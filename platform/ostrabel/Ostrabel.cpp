@@ -1,0 +1,1 @@
+// The iris-blur library (filled in with the per-thread state work).

@@ -1,0 +1,1 @@
+// The simulated host (filled in with the foundation work).
