@@ -103,12 +103,12 @@ bool CopyIrisWeights(PF_InData* in_data, PF_EffectWorld* world, ostrabel::IrisWe
     std::size_t pixel_bytes = 0;
     if (err == PF_Err_NONE) {
         if (format == PF_PixelFormat_ARGB32) pixel_bytes = sizeof(PF_Pixel8);
-        if (format == PF_PixelFormat_ARGB64) pixel_bytes = sizeof(PF_Pixel16);
         if (format == PF_PixelFormat_ARGB128) pixel_bytes = sizeof(PF_PixelFloat);
     }
     if (pixel_bytes == 0) {
         WriteReason(reason, capacity,
-                    "CreateOstrabelImageCacheGL: the iris world's pixel format is unknown (error %d, format 0x%08x)",
+                    "CreateOstrabelImageCacheGL: the iris world is neither 8-bit nor 32-bit float (error %d, format "
+                    "0x%08x)",
                     int(err), unsigned(format));
         return false;
     }
@@ -122,7 +122,6 @@ bool CopyIrisWeights(PF_InData* in_data, PF_EffectWorld* world, ostrabel::IrisWe
     iris.weights.assign(std::size_t(world->width) * std::size_t(world->height), 0.0f);
     // The scale of a depth does not change the normalised kernel; it only keeps the weights readable.
     if (format == PF_PixelFormat_ARGB32) ReadWeights<PF_Pixel8>(*world, 255.0, iris);
-    if (format == PF_PixelFormat_ARGB64) ReadWeights<PF_Pixel16>(*world, 32768.0, iris);
     if (format == PF_PixelFormat_ARGB128) ReadWeights<PF_PixelFloat>(*world, 1.0, iris);
     iris.total = 0.0;
     for (float weight : iris.weights) iris.total += weight;

@@ -27,7 +27,7 @@ OSTRABEL_API void DeletePipelineCtx(void* pipeline);
 
 // Copies the weights of the iris world and the image of the source framebuffer (`width` by `height`, read as
 // RGBA float) into a new blur cache. The iris world's depth is asked of the host's "PF World Suite" through
-// `in_data`, since `bit_depth_hint` is 8 for every depth; 8-bit, 16-bit and 32-bit float worlds are read.
+// `in_data`, since `bit_depth_hint` is 8 for every depth; 8-bit and 32-bit float worlds are read.
 // `reserved_a` and `reserved_b` are accepted for the callers' sake and carry no meaning here.
 // On failure: null, and a NUL-terminated reason in `error_buffer`, written within `error_capacity` bytes.
 OSTRABEL_API void* CreateOstrabelImageCacheGL(PF_InData* in_data, void* pipeline, int bit_depth_hint,

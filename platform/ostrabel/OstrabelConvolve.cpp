@@ -20,7 +20,7 @@ namespace ostrabel {
 namespace {
 
 // Below this many transform values per thread, starting a thread costs more than it saves.
-constexpr std::size_t kValuesPerWorker = 16384;
+constexpr std::size_t kValuesPerWorker = 8192;
 // Columns gathered together, so that every row read brings a whole cache line of useful values.
 constexpr std::size_t kColumnBlock = 8;
 
