@@ -4,9 +4,8 @@
 
 #include <string>
 
+#include "host/Handlers.h"  // ParamsSetup
 #include "sdk/AE_Effect.h"
-
-PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output);
 
 // The GL texts of the global data block, read at parameter setup.
 struct GlobalGLTexts {
