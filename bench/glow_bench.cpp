@@ -153,7 +153,7 @@ int Describe(const BenchOptions& o) {
     }
     std::printf("host_threads=%d\n", threads);
     if (!renderer.empty() && renderer != "NULL") {
-        std::printf("gl_renderer=%s\ngl_renderer_source=the effect\n", renderer.c_str());
+        std::printf("gl_renderer=%s\ngl_renderer_source=reported by the effect\n", renderer.c_str());
     } else {
         const velloran_bench::GlInfo gl = velloran_bench::QueryGlInfo();
         std::printf("gl_renderer=%s\ngl_version=%s\n", gl.renderer.empty() ? ("none: " + gl.error).c_str() : gl.renderer.c_str(),
@@ -255,7 +255,7 @@ int Run(const BenchOptions& o) {
     const auto [low, high] = std::minmax_element(totals.begin(), totals.end());
     std::printf(
         "label=%s\tmode=%s\tpreset=%s\tradius=%g\tsize=%dx%d\titerations=%d\tthreads=%d\tframes=%d\t"
-        "first_ms=%.3f\tmedian_ms=%.3f\tmin_ms=%.3f\tmax_ms=%.3f\tcheckout_ms=%.3f\toutput=%s\n",
+        "first_ms=%.6f\tmedian_ms=%.6f\tmin_ms=%.6f\tmax_ms=%.6f\tcheckout_ms=%.6f\toutput=%s\n",
         o.label.c_str(), o.mode.c_str(), o.preset.c_str(), o.radius, o.width, o.height,
         o.mode == "Lens Iris" ? o.irisIterations : 0, threads, int(totals.size()), frames[0].Total(),
         velloran_bench::Median(totals), *low, *high, velloran_bench::Median(checkouts), output.c_str());
