@@ -4,9 +4,8 @@
 
 #include <string>
 
+#include "host/Handlers.h"  // ParamsSetup
 #include "sdk/AE_Effect.h"
-
-PF_Err ParamsSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* params[], PF_LayerDef* output);
 
 // The GL texts of the global data block, read at parameter setup.
 struct GlobalGLTexts {
@@ -15,8 +14,7 @@ struct GlobalGLTexts {
     std::string version;
 };
 
-// The texts of a global data block (never null). Defined where the block's record is: the global render state.
-// Until that unit links in, a weak definition reports the block with empty texts.
+// The texts of a global data block (never null), a GlobalRenderData.
 GlobalGLTexts GlobalGLTextsOfBlock(const void* block);
 // Follows the host handle directly; a null handle or a null block counts as no block.
 GlobalGLTexts ReadGlobalGLTexts(PF_Handle global_data);
