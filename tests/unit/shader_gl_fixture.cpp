@@ -208,6 +208,8 @@ Image RunPass(GLuint program, const Image& input, int outWidth, int outHeight, c
 
     glViewport(0, 0, outWidth, outHeight);
     glDisable(GL_BLEND);
+    glClearColor(0.f, 0.f, 0.f, 0.f);
+    glClear(GL_COLOR_BUFFER_BIT);
     glDrawArrays(GL_TRIANGLE_STRIP, 0, 4);
 
     Image out(outWidth, outHeight);
