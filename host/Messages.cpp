@@ -55,21 +55,56 @@ std::string GetLogPath(PF_InData* /*in_data*/, bool withFile) {
     return folder.string() + "/" + kLogFileName;
 }
 
-std::string LogError(const std::string& message, PF_InData* in_data) {
-    std::lock_guard<std::mutex> lock(logFileMutex);
-    static std::unique_ptr<std::ofstream> logFile;
+namespace {
 
-    const std::string path = GetLogPath(in_data, true);
+// The file the stream was opened on. A file deleted and made again, or replaced by something else, has a
+// new identity while still passing the access tests, and the stream would go on writing into the old one.
+struct FileIdentity {
+    dev_t device = 0;
+    ino_t inode = 0;
+    bool known = false;
+};
+
+FileIdentity IdentityOf(const std::string& path) {
+    struct stat st {};
+    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    return {st.st_dev, st.st_ino, true};
+}
+
+bool SameFile(const FileIdentity& a, const FileIdentity& b) {
+    return a.known && b.known && a.device == b.device && a.inode == b.inode;
+}
+
+std::string LogErrorLocked(const std::string& message, PF_InData* in_data) {
+    static std::unique_ptr<std::ofstream> logFile;
+    static FileIdentity openedOn;
+
+    std::string path;
+    try {
+        path = GetLogPath(in_data, true);
+    } catch (const std::filesystem::filesystem_error& e) {
+        // The folder cannot be made (a file in the way, a home that cannot be written).
+        return std::string("Failed to open log file: ") + e.what();
+    }
     // Without HOME there is no path to write to: never create a file named after the reason.
     if (path == kNoHome) return std::string("Failed to open log file: ") + path;
 
-    if (!logFile) logFile = std::make_unique<std::ofstream>(path, std::ios::app);
-    if (!logFile->is_open() || !isFileAccessible(path)) {
+    if (!logFile) {
+        logFile = std::make_unique<std::ofstream>(path, std::ios::app);
+        openedOn = IdentityOf(path);
+    }
+    if (!logFile->is_open() || !isFileAccessible(path) || !SameFile(openedOn, IdentityOf(path))) {
         logFile->close();
         logFile->clear();
         logFile->open(path, std::ios::app);
+        openedOn = IdentityOf(path);
     }
-    if (!logFile->is_open()) return "Failed to open log file: " + path;
+    // A folder in the file's place opens on some systems; only a regular file is a log.
+    if (!logFile->is_open() || !openedOn.known) {
+        logFile->close();
+        logFile->clear();
+        return "Failed to open log file: " + path;
+    }
     if (message.empty()) return "";
 
     const std::time_t now = std::time(nullptr);
@@ -77,16 +112,40 @@ std::string LogError(const std::string& message, PF_InData* in_data) {
     localtime_r(&now, &local);
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
-    *logFile << stamp << " - " << kProductName << " v" << VersionText() << ": " << message << "\n";
+    // One write of the whole line, so that another process appending to the same file cannot split it.
+    const std::string line =
+        std::string(stamp) + " - " + kProductName + " v" + VersionText() + ": " + message + "\n";
+    logFile->write(line.data(), std::streamsize(line.size()));
     logFile->flush();
+    logFile->clear();  // a failed write is ignored, and must not keep the stream failed for the next line
     return "";
+}
+
+}  // namespace
+
+std::string LogError(const std::string& message, PF_InData* in_data) {
+    // Called from render threads and from inside the effect's own failure handling: it must not throw.
+    try {
+        std::lock_guard<std::mutex> lock(logFileMutex);
+        return LogErrorLocked(message, in_data);
+    } catch (const std::exception& e) {
+        try {
+            return std::string("Failed to write log: ") + e.what();
+        } catch (...) {
+            return {};
+        }
+    } catch (...) {
+        return {};
+    }
 }
 
 bool fileExists(const std::string& path) {
     std::error_code ec;
     const auto status = std::filesystem::status(path, ec);
-    if (ec && ec != std::errc::no_such_file_or_directory) throw std::filesystem::filesystem_error("status", path, ec);
-    return std::filesystem::exists(status) && status.type() != std::filesystem::file_type::none;
+    if (status.type() == std::filesystem::file_type::not_found) return false;
+    // Anything but "not found" that the status query cannot answer is the file system's failure, not "no".
+    if (ec) throw std::filesystem::filesystem_error("fileExists", path, ec);
+    return status.type() != std::filesystem::file_type::none;
 }
 
 bool isFileAccessible(const std::string& path) {

@@ -1,9 +1,11 @@
 #include "host/Platform.h"
 
+#include <fcntl.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <fstream>
 #include <vector>
 
@@ -11,16 +13,23 @@ extern char** environ;
 
 namespace {
 
-// Starts argv[0] found on PATH with the given arguments and waits for it, so no zombie is left behind.
-// The opener itself returns at once on every desktop.
+// Starts argv[0] found on PATH with the given arguments, no shell between, and waits for it, so no zombie is
+// left behind; the opener hands the file to the desktop and returns. Its input is /dev/null, so that a
+// console fallback cannot sit waiting on the host's terminal.
 void RunDetached(std::vector<std::string> args) {
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    if (posix_spawn_file_actions_init(&actions) != 0) return;
+    posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
     pid_t pid = 0;
-    if (posix_spawnp(&pid, argv[0], nullptr, nullptr, argv.data(), environ) != 0) return;
+    const int rc = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) return;
     int status = 0;
-    waitpid(pid, &status, 0);
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
 }
 
 }  // namespace

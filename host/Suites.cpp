@@ -2,6 +2,11 @@
 
 #include <cstring>
 
+#include <new>
+#include <type_traits>
+
+#include "host/Export.h"
+#include "host/Messages.h"
 #include "sdk/AE_Effect.h"
 
 namespace {
@@ -35,10 +40,15 @@ AEGP_SuiteHandler::~AEGP_SuiteHandler() { ReleaseAllSuites(); }
 
 const void* AEGP_SuiteHandler::Slot(const char* name, int version) const {
     for (const SlotEntry& slot : slots_) {
-        if (slot.version == version && std::strcmp(slot.name, name) == 0) return slot.suite;
+        if (slot.version == version && slot.name == name) return slot.suite;
     }
+    // Room for the slot is made before the suite is acquired, so that a failed allocation cannot leave an
+    // acquired suite that nobody releases.
+    slots_.reserve(slots_.size() + 1);
+    SlotEntry entry{name, version, nullptr};
     const void* suite = LoadSuite(name, version);
-    slots_.push_back({name, version, suite});
+    entry.suite = suite;
+    slots_.push_back(std::move(entry));  // cannot throw: the capacity is there and the string moves
     return suite;
 }
 
@@ -55,7 +65,7 @@ void AEGP_SuiteHandler::ReleaseSuite(const char* name, int version) { basic_->Re
 
 void AEGP_SuiteHandler::ReleaseAllSuites() {
     for (const SlotEntry& slot : slots_) {
-        if (slot.suite) ReleaseSuite(slot.name, slot.version);
+        if (slot.suite) ReleaseSuite(slot.name.c_str(), slot.version);
     }
     slots_.clear();
 }
@@ -78,18 +88,30 @@ const char* const kDrawbotSuiteNames[4] = {"DRAWBOT Draw Suite", "DRAWBOT Suppli
                                            "DRAWBOT Path Suite"};
 const int kDrawbotSuiteVersions[4] = {1, 1, 2, 1};
 
+// Nothing thrown may reach a caller of the exported functions: a memory failure becomes out of memory, anything
+// else the host's internal error, each with a log line naming the function.
+PF_Err StoppedException(const char* function, PF_InData* in_data) noexcept {
+    PF_Err err = PF_Err_INTERNAL_STRUCT_DAMAGED;
+    std::string what = "an exception of unknown type";
+    try {
+        throw;
+    } catch (const std::bad_alloc& e) {
+        err = PF_Err_OUT_OF_MEMORY;
+        what = e.what();
+    } catch (const std::exception& e) {
+        what = e.what();
+    } catch (...) {
+    }
+    try {
+        LogError(std::string(function) + " stopped by an exception: " + what, in_data);
+    } catch (...) {
+    }
+    return err;
+}
+
 }  // namespace
 
-extern "C" {
-
-struct AEFX_DrawbotSuitesPointers {
-    const void* drawbot_suiteP;
-    const void* supplier_suiteP;
-    const void* surface_suiteP;
-    const void* path_suiteP;
-};
-
-__attribute__((visibility("default"))) PF_Err AEFX_AcquireSuite(PF_InData* in_data, PF_OutData* out_data,
+VELLORAN_EXPORT PF_Err AEFX_AcquireSuite(PF_InData* in_data, PF_OutData* out_data,
                                                                  const char* name, int32_t version,
                                                                  const char* error_stringPC, void** suite) try {
     const void* acquired = nullptr;
@@ -101,10 +123,10 @@ __attribute__((visibility("default"))) PF_Err AEFX_AcquireSuite(PF_InData* in_da
     ReportToHost(in_data, out_data, error_stringPC ? error_stringPC : kNotAcquired);
     return PF_Err_BAD_CALLBACK_PARAM;
 } catch (...) {
-    return PF_Err_BAD_CALLBACK_PARAM;
+    return StoppedException("AEFX_AcquireSuite", in_data);
 }
 
-__attribute__((visibility("default"))) PF_Err AEFX_ReleaseSuite(PF_InData* in_data, PF_OutData* out_data,
+VELLORAN_EXPORT PF_Err AEFX_ReleaseSuite(PF_InData* in_data, PF_OutData* out_data,
                                                                  const char* name, int32_t version,
                                                                  const char* error_stringPC) try {
     const SPBasicSuite* basic = in_data ? in_data->pica_basicP : nullptr;
@@ -115,11 +137,11 @@ __attribute__((visibility("default"))) PF_Err AEFX_ReleaseSuite(PF_InData* in_da
     basic->ReleaseSuite(name, version);
     return PF_Err_NONE;
 } catch (...) {
-    return PF_Err_BAD_CALLBACK_PARAM;
+    return StoppedException("AEFX_ReleaseSuite", in_data);
 }
 
-__attribute__((visibility("default"))) PF_Err AEFX_AcquireDrawbotSuites(PF_InData* in_data, PF_OutData* out_data,
-                                                                         AEFX_DrawbotSuitesPointers* suitesP) try {
+VELLORAN_EXPORT PF_Err AEFX_AcquireDrawbotSuites(PF_InData* in_data, PF_OutData* out_data,
+                                                                         DRAWBOT_Suites* suitesP) try {
     if (!suitesP) {
         ReportToHost(in_data, out_data, "NULL suite pointer passed to AEFX_AcquireDrawbotSuites");
         return PF_Err_UNRECOGNIZED_PARAM_TYPE;
@@ -138,10 +160,10 @@ __attribute__((visibility("default"))) PF_Err AEFX_AcquireDrawbotSuites(PF_InDat
     }
     return PF_Err_NONE;
 } catch (...) {
-    return PF_Err_BAD_CALLBACK_PARAM;
+    return StoppedException("AEFX_AcquireDrawbotSuites", in_data);
 }
 
-__attribute__((visibility("default"))) PF_Err AEFX_ReleaseDrawbotSuites(PF_InData* in_data,
+VELLORAN_EXPORT PF_Err AEFX_ReleaseDrawbotSuites(PF_InData* in_data,
                                                                          PF_OutData* out_data) try {
     const SPBasicSuite* basic = in_data ? in_data->pica_basicP : nullptr;
     for (int i = 0; i < 4; ++i) {
@@ -153,7 +175,11 @@ __attribute__((visibility("default"))) PF_Err AEFX_ReleaseDrawbotSuites(PF_InDat
     }
     return PF_Err_NONE;
 } catch (...) {
-    return PF_Err_NONE;
+    return StoppedException("AEFX_ReleaseDrawbotSuites", in_data);
 }
 
-}  // extern "C"
+
+static_assert(std::is_same_v<decltype(&AEFX_AcquireSuite), AEFX_AcquireSuiteFunc>);
+static_assert(std::is_same_v<decltype(&AEFX_ReleaseSuite), AEFX_ReleaseSuiteFunc>);
+static_assert(std::is_same_v<decltype(&AEFX_AcquireDrawbotSuites), AEFX_AcquireDrawbotSuitesFunc>);
+static_assert(std::is_same_v<decltype(&AEFX_ReleaseDrawbotSuites), AEFX_ReleaseDrawbotSuitesFunc>);

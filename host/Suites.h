@@ -1,6 +1,7 @@
 // Access to the host's suites: a per-call cache that releases everything it acquired, and a one-suite scoper.
 #pragma once
 
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -38,7 +39,7 @@ public:
 
 private:
     struct SlotEntry {
-        const char* name;
+        std::string name;  // a copy: the caller's name need not outlive the call
         int version;
         const void* suite;
     };

@@ -79,4 +79,20 @@ typedef struct PF_WorldTransformSuite1 {
                               PF_Boolean src2dst_matrix, const PF_Rect* dest_rect, PF_EffectWorld* dst_world);
 } PF_WorldTransformSuite1;
 
+// The four drawing suites that AEFX_AcquireDrawbotSuites fills, in its order.
+typedef struct DRAWBOT_Suites {
+    const void* drawbot_suiteP;   // "DRAWBOT Draw Suite" 1
+    const void* supplier_suiteP;  // "DRAWBOT Supplier Suite" 1
+    const void* surface_suiteP;   // "DRAWBOT Surface Suite" 2
+    const void* path_suiteP;      // "DRAWBOT Path Suite" 1
+} DRAWBOT_Suites;
+
+// The effect's exported suite helpers, for callers outside it.
+typedef PF_Err (*AEFX_AcquireSuiteFunc)(PF_InData* in_data, PF_OutData* out_data, const char* name, int32_t version,
+                                        const char* error_stringPC, void** suite);
+typedef PF_Err (*AEFX_ReleaseSuiteFunc)(PF_InData* in_data, PF_OutData* out_data, const char* name, int32_t version,
+                                        const char* error_stringPC);
+typedef PF_Err (*AEFX_AcquireDrawbotSuitesFunc)(PF_InData* in_data, PF_OutData* out_data, DRAWBOT_Suites* suitesP);
+typedef PF_Err (*AEFX_ReleaseDrawbotSuitesFunc)(PF_InData* in_data, PF_OutData* out_data);
+
 }  // extern "C"
