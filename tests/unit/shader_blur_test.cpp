@@ -3,54 +3,34 @@
 
 #include "unit/shader_gl_fixture.h"
 
-#include "Shaders/ShaderSources.h"
 
 #include <cmath>
 #include <string>
 
 namespace {
 
-using shader_test::Float;
-using shader_test::Float2;
 using shader_test::Image;
-using shader_test::Int;
-using shader_test::RawUniforms;
+using shader_test::Vec2;
+using shader_test::Vec3;
 
 // The blur's tap weight at normalised position x (variance 0.06).
 double Weight(double x) { return std::exp(-0.5 * x * x / 0.06); }
 
-class LevelPass : public shader_test::GLTest {
-protected:
-    GLuint Build(const char* fragment)
-    {
-        std::string log;
-        GLuint p = shader_test::BuildProgram(Shaders::vertIdentity, fragment, &log);
-        EXPECT_NE(p, 0u) << log;
-        programs_.push_back(p);
-        return p;
-    }
-    void TearDown() override
-    {
-        for (GLuint p : programs_)
-            glDeleteProgram(p);
-    }
-    std::vector<GLuint> programs_;
-};
+class LevelPass : public shader_test::GLTest {};
 
 // A width pass with the given tap count and a stride of `texels` texels along x.
-RawUniforms WidthPass(float steps, float strideX)
+UniformMap WidthPass(float steps, float strideX)
 {
     return {
-        {"STEPS", Float(steps)},        {"fadeMultiplier", Float(1.f)},    {"bypassB", Int(0)},
-        {"isBlurWidthB", Int(1)},       {"isAngleB", Int(0)},              {"strideX", Float(strideX)},
-        {"strideY", Float(0.f)},        {"is_glow_aberrationB", Int(0)},   {"redMultF", Float(1.f)},
-        {"greenMultF", Float(1.f)},     {"blueMultF", Float(1.f)},
+        {"STEPS", VEC(steps)},        {"fadeMultiplier", VEC(1.f)},    {"bypassB", IVEC(0)},
+        {"isBlurWidthB", IVEC(1)},       {"isAngleB", IVEC(0)},              {"strideX", VEC(strideX)},
+        {"strideY", VEC(0.f)},        {"is_glow_aberrationB", IVEC(0)},   {"redMultF", VEC(1.f)},
+        {"greenMultF", VEC(1.f)},     {"blueMultF", VEC(1.f)},
     };
 }
 
 TEST_F(LevelPass, BlurWeightsFollowTheGaussianOfTheTapCount)
 {
-    GLuint blur = Build(Shaders::blurUnified);
     const struct {
         float steps;
         const char* what;
@@ -62,7 +42,7 @@ TEST_F(LevelPass, BlurWeightsFollowTheGaussianOfTheTapCount)
         const int centre = width / 2;
         Image in(width, 1);
         in.set(centre, 0, 1.f, 2.f, 4.f);
-        Image out = shader_test::RunPass(blur, in, width, 1, WidthPass(c.steps, 1.f / width));
+        Image out = RunPass(BLUR_UNIFIED_P, in, width, 1, WidthPass(c.steps, 1.f / width));
         double sum = 0;
         for (int i = -n; i <= n; ++i)
             sum += Weight(double(i) / n);
@@ -78,34 +58,32 @@ TEST_F(LevelPass, BlurWeightsFollowTheGaussianOfTheTapCount)
 
 TEST_F(LevelPass, BlurAppliesTheLevelWeightOnceInTheWidthPass)
 {
-    GLuint blur = Build(Shaders::blurUnified);
     Image flat(4, 4, 1.f, 1.f, 1.f);
-    RawUniforms width = WidthPass(2.f, 1.f / 4);
-    width["fadeMultiplier"] = Float(0.5f);
-    Image afterWidth = shader_test::RunPass(blur, flat, 4, 4, width);
+    UniformMap width = WidthPass(2.f, 1.f / 4);
+    width["fadeMultiplier"] = VEC(0.5f);
+    Image afterWidth = RunPass(BLUR_UNIFIED_P, flat, 4, 4, width);
     EXPECT_PIXEL_NEAR(afterWidth, 1, 2, 0.5f, 0.5f, 0.5f, 1e-6f);
 
     // The height pass ignores whatever fade it is handed.
-    RawUniforms height = width;
-    height["isBlurWidthB"] = Int(0);
-    height["strideX"] = Float(0.f);
-    height["strideY"] = Float(1.f / 4);
-    Image afterHeight = shader_test::RunPass(blur, afterWidth, 4, 4, height);
+    UniformMap height = width;
+    height["isBlurWidthB"] = IVEC(0);
+    height["strideX"] = VEC(0.f);
+    height["strideY"] = VEC(1.f / 4);
+    Image afterHeight = RunPass(BLUR_UNIFIED_P, afterWidth, 4, 4, height);
     EXPECT_PIXEL_NEAR(afterHeight, 1, 2, 0.5f, 0.5f, 0.5f, 1e-6f);
 }
 
 TEST_F(LevelPass, BlurBypassCopiesWithoutTheLevelWeight)
 {
-    GLuint blur = Build(Shaders::blurUnified);
     Image in(5, 1);
     in.set(2, 0, 1.f, 3.f, 0.25f);
     for (int widthPass : {1, 0}) {
         SCOPED_TRACE(widthPass ? "width pass" : "height pass");
-        RawUniforms u = WidthPass(2.f, 1.f / 5);
-        u["bypassB"] = Int(1);
-        u["isBlurWidthB"] = Int(widthPass);
-        u["fadeMultiplier"] = Float(0.5f);
-        Image out = shader_test::RunPass(blur, in, 5, 1, u);
+        UniformMap u = WidthPass(2.f, 1.f / 5);
+        u["bypassB"] = IVEC(1);
+        u["isBlurWidthB"] = IVEC(widthPass);
+        u["fadeMultiplier"] = VEC(0.5f);
+        Image out = RunPass(BLUR_UNIFIED_P, in, 5, 1, u);
         for (int x = 0; x < 5; ++x)
             EXPECT_PIXEL_NEAR(out, x, 0, in.at(x, 0)[0], in.at(x, 0)[1], in.at(x, 0)[2], 0.f);
     }
@@ -121,7 +99,6 @@ TEST_F(LevelPass, BlurBypassCopiesWithoutTheLevelWeight)
 //   must not show.
 TEST_F(LevelPass, GlowAberrationGivesEachChannelItsOwnReach)
 {
-    GLuint blur = Build(Shaders::blurUnified);
     const int width = 64, centre = 30;
     Image in(width, 1);
     in.at(centre + 5, 0)[0] = 1.f;
@@ -132,13 +109,13 @@ TEST_F(LevelPass, GlowAberrationGivesEachChannelItsOwnReach)
     in.at(centre + 21, 0)[2] = 1.f;
     in.at(centre + 26, 0)[2] = 1000.f;
 
-    RawUniforms u = WidthPass(4.f, 5.f / width);
-    u["is_glow_aberrationB"] = Int(1);
-    u["greenMultF"] = Float(0.f);
-    u["blueMultF"] = Float(1.f);
-    u["redMultF"] = Float(1.2f);
-    Image out = shader_test::RunPass(blur, in, width, 1, u);
-    Image plain = shader_test::RunPass(blur, in, width, 1, WidthPass(4.f, 5.f / width));
+    UniformMap u = WidthPass(4.f, 5.f / width);
+    u["is_glow_aberrationB"] = IVEC(1);
+    u["greenMultF"] = VEC(0.f);
+    u["blueMultF"] = VEC(1.f);
+    u["redMultF"] = VEC(1.2f);
+    Image out = RunPass(BLUR_UNIFIED_P, in, width, 1, u);
+    Image plain = RunPass(BLUR_UNIFIED_P, in, width, 1, WidthPass(4.f, 5.f / width));
 
     const double three = Weight(-1) + Weight(0) + Weight(1);
     double ten = 0;
@@ -153,7 +130,6 @@ TEST_F(LevelPass, GlowAberrationGivesEachChannelItsOwnReach)
 // blur spreads the impulse shows the direction of the step.
 TEST_F(LevelPass, BlurStepsAlongTheStridesItIsGiven)
 {
-    GLuint blur = Build(Shaders::blurUnified);
     Image in(5, 5);
     in.set(2, 2, 1.f, 1.f, 1.f);
     const float t = 1.f / 5;
@@ -173,12 +149,12 @@ TEST_F(LevelPass, BlurStepsAlongTheStridesItIsGiven)
     const double sum = Weight(-1) + Weight(0) + Weight(1);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
-        RawUniforms u = WidthPass(1.f, c.strideX);
-        u["strideY"] = Float(c.strideY);
-        u["is_glow_aberrationB"] = Int(c.aberration);
-        u["isAngleB"] = Int(c.angle);
-        u["isBlurWidthB"] = Int(c.widthPass);
-        Image out = shader_test::RunPass(blur, in, 5, 5, u, GL_CLAMP_TO_BORDER);
+        UniformMap u = WidthPass(1.f, c.strideX);
+        u["strideY"] = VEC(c.strideY);
+        u["is_glow_aberrationB"] = IVEC(c.aberration);
+        u["isAngleB"] = IVEC(c.angle);
+        u["isBlurWidthB"] = IVEC(c.widthPass);
+        Image out = RunPass(BLUR_UNIFIED_P, in, 5, 5, u, GL_CLAMP_TO_BORDER);
         for (int y = 0; y < 5; ++y)
             for (int x = 0; x < 5; ++x) {
                 double expected = 0;
@@ -193,12 +169,11 @@ TEST_F(LevelPass, BlurStepsAlongTheStridesItIsGiven)
 
 TEST_F(LevelPass, DownsampleSpreadsAnImpulseByItsThirteenWeights)
 {
-    GLuint down = Build(Shaders::downsample);
     // Equal sizes, so every tap falls on a texel centre: the output around the impulse is
     // the tap pattern itself.
     Image in(7, 7);
     in.set(3, 3, 1.f, 2.f, 8.f);
-    Image out = shader_test::RunPass(down, in, 7, 7, {{"srcResolution", Float2(7.f, 7.f)}});
+    Image out = RunPass(DOWNSAMPLE_P, in, 7, 7, {{"srcResolution", Vec2(7.f, 7.f)}});
     const double kernel[5][5] = {
         {0.03125, 0, 0.0625, 0, 0.03125}, {0, 0.125, 0, 0.125, 0}, {0.0625, 0, 0.125, 0, 0.0625},
         {0, 0.125, 0, 0.125, 0},          {0.03125, 0, 0.0625, 0, 0.03125},
@@ -216,10 +191,9 @@ TEST_F(LevelPass, DownsampleSpreadsAnImpulseByItsThirteenWeights)
 
 TEST_F(LevelPass, UpsampleSpreadsAnImpulseByTheTent)
 {
-    GLuint up = Build(Shaders::upsample);
     Image in(5, 5);
     in.set(2, 2, 16.f, 32.f, 1.f);
-    Image out = shader_test::RunPass(up, in, 5, 5, {{"in_res", Float2(5.f, 5.f)}, {"out_res", Float2(5.f, 5.f)}});
+    Image out = RunPass(UPSAMPLE_P, in, 5, 5, {{"in_res", Vec2(5.f, 5.f)}, {"out_res", Vec2(5.f, 5.f)}});
     const double tent[3][3] = {{1, 2, 1}, {2, 4, 2}, {1, 2, 1}};
     for (int y = 0; y < 5; ++y)
         for (int x = 0; x < 5; ++x) {
@@ -231,13 +205,12 @@ TEST_F(LevelPass, UpsampleSpreadsAnImpulseByTheTent)
 
 TEST_F(LevelPass, IdentityCopiesEveryValueAndIgnoresTheCullSwitch)
 {
-    GLuint copy = Build(Shaders::identity);
-    EXPECT_EQ(glGetUniformLocation(copy, "cull_small_valuesB"), -1);
+    EXPECT_EQ(glGetUniformLocation(programs_[IDENTITY].id, "cull_small_valuesB"), -1);
     Image in(3, 2);
     in.set(0, 0, 1e-7f, 2e-6f, 0.f);
     in.set(1, 0, 3.5f, -2.f, 1000.f);
     in.set(2, 1, 0.25f, 0.5f, 0.75f);
-    Image out = shader_test::RunPass(copy, in, 3, 2, {{"cull_small_valuesB", Int(1)}});
+    Image out = RunPass(IDENTITY, in, 3, 2, {{"cull_small_valuesB", IVEC(1)}});
     for (int y = 0; y < 2; ++y)
         for (int x = 0; x < 3; ++x)
             EXPECT_PIXEL_NEAR(out, x, y, in.at(x, y)[0], in.at(x, y)[1], in.at(x, y)[2], 0.f);

@@ -1,21 +1,19 @@
 #pragma once
-// Runs one shader pass for real on tiny 32-bit float textures, for the shader tests.
-//
-// Each test thread gets its own 3.3 core context from surfaceless EGL (the software renderer
-// here). The display is never terminated: other tests in the process may hold contexts on it.
-
-#include <EGL/egl.h>
-#include <EGL/eglext.h>
-#include <GL/gl.h>
-#include <GL/glext.h>
+// Runs one pass of the effect's program set for real on tiny 32-bit float targets, for the
+// shader tests: the program of a slot, a PX_FBO2 holding the input, another as the target,
+// and RenderQuad2 with a uniform map, as the pass chains draw.
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstddef>
-#include <map>
+#include <memory>
 #include <string>
 #include <vector>
+
+#include "gl/glrender.h"
+#include "render/ProgramSet.h"
+#include "support/TempHome.h"
 
 namespace shader_test {
 
@@ -45,42 +43,28 @@ struct Image {
     }
 };
 
-// Makes a GL 3.3 core context current on the calling thread (once per thread). Returns
-// false, with the reason in *why, when EGL cannot provide one.
-bool EnsureContext(std::string* why);
-
-// A uniform value for a raw pass: ints or floats, by count.
-struct RawUniform {
-    bool isInt = false;
-    int count = 1;
-    float f[16] = {};
-    int i[4] = {};
-};
-using RawUniforms = std::map<std::string, RawUniform>;
-RawUniform Int(int v);
-RawUniform Float(float v);
-RawUniform Float2(float x, float y);
-RawUniform Float3(float x, float y, float z);
-
-// Compiles and links one vertex/fragment pair; 0 and the driver log in *log on failure.
-GLuint BuildProgram(const char* vertexSource, const char* fragmentSource, std::string* log);
-
-// Draws the full-target quad with the program into a fresh RGB32F target of the given size,
-// reading `input` as videoTexture with linear filtering and the given wrap mode, and
-// returns what the target holds.
-Image RunPass(GLuint program, const Image& input, int outWidth, int outHeight, const RawUniforms& uniforms,
-              GLint wrap = GL_MIRRORED_REPEAT);
-
-// Fixture: a current context. A machine without one fails the test rather than skipping it,
-// since every pass test would otherwise pass without having run.
+// Fixture: a throw-away HOME for the log, a context of the effect's own made current, and the
+// program set built in it.
 class GLTest : public ::testing::Test {
 protected:
-    void SetUp() override
-    {
-        std::string why;
-        ASSERT_TRUE(EnsureContext(&why)) << "no GL context: " << why;
-    }
+    void SetUp() override;
+    void TearDown() override;
+
+    // Draws slot's program over a new RGB32F target of the given size, reading `input` (held
+    // in another RGB32F target with the given wrap mode) as videoTexture, and returns what the
+    // target holds. The map is taken by value: RenderQuad2 empties it.
+    Image RunPass(ProgramSlot slot, const Image& input, int outWidth, int outHeight, UniformMap uniforms,
+                  GLint wrap = GL_MIRRORED_REPEAT);
+
+    std::unique_ptr<testsupport::ScopedHome> home_;
+    CGLContextObj context_ = nullptr;
+    ProgramSet programs_;
+    PF_OutData out_data_ = {};
 };
+
+// Makers of the two small vector types, to keep tables short.
+inline uniform_t Vec2(float x, float y) { return VEC2(Vec2f{x, y}); }
+inline uniform_t Vec3(float x, float y, float z) { return VEC3(Vec3f{x, y, z}); }
 
 }  // namespace shader_test
 

@@ -3,7 +3,6 @@
 
 #include "unit/shader_gl_fixture.h"
 
-#include "Shaders/ShaderSources.h"
 
 #include <cmath>
 #include <string>
@@ -11,11 +10,9 @@
 
 namespace {
 
-using shader_test::Float;
-using shader_test::Float3;
 using shader_test::Image;
-using shader_test::Int;
-using shader_test::RawUniforms;
+using shader_test::Vec2;
+using shader_test::Vec3;
 
 constexpr int kScreen = 1;
 constexpr int kAdd = 2;
@@ -27,13 +24,13 @@ struct Rgb {
     double r, g, b;
 };
 
-RawUniforms NeutralSettings()
+UniformMap NeutralSettings()
 {
     return {
-        {"simple_exposureB", Int(1)},  {"gammaCorrect", Int(0)},   {"custom_gammaF", Float(1.f)},
-        {"blendMode", Int(kAdd)},      {"exposure", Float(1.f)},   {"tintMix", Float(0.f)},
-        {"clampMixF", Float(0.f)},     {"tonemapE", Int(kNone)},   {"tintColor", Float3(1.f, 1.f, 1.f)},
-        {"tintMode", Int(kMultiply)},  {"tintMultiB", Int(0)},     {"tintColorOuter", Float3(0.f, 0.f, 0.f)},
+        {"simple_exposureB", IVEC(1)},  {"gammaCorrect", IVEC(0)},   {"custom_gammaF", VEC(1.f)},
+        {"blendMode", IVEC(kAdd)},      {"exposure", VEC(1.f)},   {"tintMix", VEC(0.f)},
+        {"clampMixF", VEC(0.f)},     {"tonemapE", IVEC(kNone)},   {"tintColor", Vec3(1.f, 1.f, 1.f)},
+        {"tintMode", IVEC(kMultiply)},  {"tintMultiB", IVEC(0)},     {"tintColorOuter", Vec3(0.f, 0.f, 0.f)},
     };
 }
 
@@ -56,7 +53,7 @@ double Filmic(double x)
 
 struct Case {
     const char* what;
-    RawUniforms settings;
+    UniformMap settings;
     std::vector<Rgb> hostIn;    // the glow in host order; stored in working order for the pass
     std::vector<Rgb> hostOut;
     double tolerance;
@@ -64,30 +61,20 @@ struct Case {
 
 class PostProcess : public shader_test::GLTest {
 protected:
-    void SetUp() override
-    {
-        GLTest::SetUp();
-        std::string log;
-        program_ = shader_test::BuildProgram(Shaders::vertIdentity, Shaders::postProcess, &log);
-        ASSERT_NE(program_, 0u) << log;
-    }
-    void TearDown() override { glDeleteProgram(program_); }
 
     void Check(const Case& c)
     {
         SCOPED_TRACE(c.what);
-        RawUniforms u = NeutralSettings();
+        UniformMap u = NeutralSettings();
         for (const auto& [name, value] : c.settings)
             u[name] = value;
         Image in(int(c.hostIn.size()), 1);
         for (int x = 0; x < in.width; ++x)
             in.set(x, 0, float(c.hostIn[x].g), float(c.hostIn[x].b), float(c.hostIn[x].r));
-        Image out = shader_test::RunPass(program_, in, in.width, 1, u);
+        Image out = RunPass(POST_PROC_P, in, in.width, 1, u);
         for (int x = 0; x < in.width; ++x)
             EXPECT_PIXEL_NEAR(out, x, 0, c.hostOut[x].r, c.hostOut[x].g, c.hostOut[x].b, c.tolerance);
     }
-
-    GLuint program_ = 0;
 };
 
 TEST_F(PostProcess, SwizzleExposureGammaAndScreenCap)
@@ -95,19 +82,19 @@ TEST_F(PostProcess, SwizzleExposureGammaAndScreenCap)
     const double inv = 1 / 2.2;
     const Case cases[] = {
         {"working order g, b, r back to host order", {}, {{0.1, 0.2, 3}}, {{0.1, 0.2, 3}}, 1e-6},
-        {"exposure multiplies", {{"exposure", Float(2.f)}}, {{0.25, 0.5, 1.5}}, {{0.5, 1, 3}}, 1e-6},
+        {"exposure multiplies", {{"exposure", VEC(2.f)}}, {{0.25, 0.5, 1.5}}, {{0.5, 1, 3}}, 1e-6},
         {"inverse gamma exponent",
-         {{"gammaCorrect", Int(1)}, {"custom_gammaF", Float(2.2f)}},
+         {{"gammaCorrect", IVEC(1)}, {"custom_gammaF", VEC(2.2f)}},
          {{0.25, 4, 1}},
          {{std::pow(0.25, inv), std::pow(4.0, inv), 1}},
          1e-5},
-        {"gamma correction off: no exponent", {{"custom_gammaF", Float(2.2f)}}, {{0.25, 4, 1}}, {{0.25, 4, 1}}, 1e-6},
+        {"gamma correction off: no exponent", {{"custom_gammaF", VEC(2.2f)}}, {{0.25, 4, 1}}, {{0.25, 4, 1}}, 1e-6},
         {"Screen caps each channel at 1 after the gamma",
-         {{"blendMode", Int(kScreen)}, {"gammaCorrect", Int(1)}, {"custom_gammaF", Float(2.2f)}},
+         {{"blendMode", IVEC(kScreen)}, {"gammaCorrect", IVEC(1)}, {"custom_gammaF", VEC(2.2f)}},
          {{4, 0.25, 1}},
          {{1, std::pow(0.25, inv), 1}},
          1e-5},
-        {"Add is not capped", {{"blendMode", Int(kAdd)}}, {{4, 0.25, 1}}, {{4, 0.25, 1}}, 1e-6},
+        {"Add is not capped", {{"blendMode", IVEC(kAdd)}}, {{4, 0.25, 1}}, {{4, 0.25, 1}}, 1e-6},
     };
     for (const auto& c : cases)
         Check(c);
@@ -118,32 +105,32 @@ TEST_F(PostProcess, Tint)
     const double c1 = 0.25, c2 = 0.8;   // channels for the overlay cases
     const Case cases[] = {
         {"Tint Mode off sends tintMix 0: nothing happens whatever the colour",
-         {{"tintMix", Float(0.f)}, {"tintColor", Float3(0, 0, 0)}},
+         {{"tintMix", VEC(0.f)}, {"tintColor", Vec3(0, 0, 0)}},
          {{0.5, 2, 0.25}},
          {{0.5, 2, 0.25}},
          1e-6},
         {"Multiply at full strength",
-         {{"tintMix", Float(1.f)}, {"tintMode", Int(kMultiply)}, {"tintColor", Float3(0.5f, 0.25f, 1.f)}},
+         {{"tintMix", VEC(1.f)}, {"tintMode", IVEC(kMultiply)}, {"tintColor", Vec3(0.5f, 0.25f, 1.f)}},
          {{1, 2, 0.5}},
          {{0.5, 0.5, 0.5}},
          1e-6},
         {"Multiply at half strength",
-         {{"tintMix", Float(0.5f)}, {"tintMode", Int(kMultiply)}, {"tintColor", Float3(0.5f, 0.25f, 1.f)}},
+         {{"tintMix", VEC(0.5f)}, {"tintMode", IVEC(kMultiply)}, {"tintColor", Vec3(0.5f, 0.25f, 1.f)}},
          {{1, 2, 0.5}},
          {{0.75, 1.25, 0.5}},
          1e-6},
         {"strength 200 % pushes past the tint; negatives become 0",
-         {{"tintMix", Float(2.f)}, {"tintMode", Int(kMultiply)}, {"tintColor", Float3(0.5f, 0.f, 1.f)}},
+         {{"tintMix", VEC(2.f)}, {"tintMode", IVEC(kMultiply)}, {"tintColor", Vec3(0.5f, 0.f, 1.f)}},
          {{1, 1, 1}},
          {{0, 0, 1}},
          1e-6},
         {"Overlay comes back with the exponent 2.22",
-         {{"tintMix", Float(1.f)}, {"tintMode", Int(kOverlay)}, {"tintColor", Float3(0.5f, 0.2f, 0.9f)}},
+         {{"tintMix", VEC(1.f)}, {"tintMode", IVEC(kOverlay)}, {"tintColor", Vec3(0.5f, 0.2f, 0.9f)}},
          {{c1, c2, 0}},
          {{OverlayTint(c1, 0.5, 2.22), OverlayTint(c2, 0.2, 2.22), 0}},
          1e-5},
         {"Soft Light clamps first: the untinted half of 3 is 1",
-         {{"tintMix", Float(0.5f)}, {"tintMode", Int(kSoftLight)}, {"tintColor", Float3(0.25f, 0.25f, 0.25f)}},
+         {{"tintMix", VEC(0.5f)}, {"tintMode", IVEC(kSoftLight)}, {"tintColor", Vec3(0.25f, 0.25f, 0.25f)}},
          {{3, 0.5, 0}},
          // soft light of 0.5 with 0.25: 0.5 x 0.25 + 0.5 x 0.5 = 0.375; halfway from 0.5: 0.4375
          {{1, 0.4375, 0}},
@@ -160,8 +147,8 @@ TEST_F(PostProcess, DuocolorMixesInnerAndOuterTintByBrightness)
         // Multiply: a channel at 0.25 takes 3/4 of the inner tint and 1/4 of the outer one; a
         // channel at 1 or above takes the outer tint only.
         const Case c = {"Duocolor multiply",
-                        {{"tintMix", Float(1.f)}, {"tintMode", Int(kMultiply)}, {"tintMultiB", Int(1)},
-                         {"tintColor", Float3(0.5f, 0.2f, 0.9f)}, {"tintColorOuter", Float3(0.1f, 0.7f, 0.3f)}},
+                        {{"tintMix", VEC(1.f)}, {"tintMode", IVEC(kMultiply)}, {"tintMultiB", IVEC(1)},
+                         {"tintColor", Vec3(0.5f, 0.2f, 0.9f)}, {"tintColorOuter", Vec3(0.1f, 0.7f, 0.3f)}},
                         {{0.25, 1, 2}},
                         {{0.25 * (0.75 * A[0] + 0.25 * B[0]), B[1], 2 * B[2]}},
                         1e-6};
@@ -174,8 +161,8 @@ TEST_F(PostProcess, DuocolorMixesInnerAndOuterTintByBrightness)
             return inner + (outer - inner) * c;
         };
         const Case c = {"Duocolor overlay",
-                        {{"tintMix", Float(1.f)}, {"tintMode", Int(kOverlay)}, {"tintMultiB", Int(1)},
-                         {"tintColor", Float3(0.5f, 0.2f, 0.9f)}, {"tintColorOuter", Float3(0.1f, 0.7f, 0.3f)}},
+                        {{"tintMix", VEC(1.f)}, {"tintMode", IVEC(kOverlay)}, {"tintMultiB", IVEC(1)},
+                         {"tintColor", Vec3(0.5f, 0.2f, 0.9f)}, {"tintColorOuter", Vec3(0.1f, 0.7f, 0.3f)}},
                         {{0.5, 0.3, 0.75}},
                         {{duo(0.5, 0), duo(0.3, 1), duo(0.75, 2)}},
                         1e-5};
@@ -186,7 +173,7 @@ TEST_F(PostProcess, DuocolorMixesInnerAndOuterTintByBrightness)
 TEST_F(PostProcess, ToneMapOperators)
 {
     auto tone = [](int op, float mix) {
-        return RawUniforms{{"tonemapE", Int(op)}, {"clampMixF", Float(mix)}};
+        return UniformMap{{"tonemapE", IVEC(op)}, {"clampMixF", VEC(mix)}};
     };
     const double hableBlack = HablePartial(0.0) / HablePartial(11.2);
     const double l = 0.2126 * 2;   // luminance of (2, 0, 0)
@@ -214,10 +201,10 @@ TEST_F(PostProcess, ToneMapOperators)
     // Hable on black is P(1e-5) / P(11.2): tiny but above 0. The float difference of two
     // nearly equal terms inside P keeps only a few digits, hence the loose tolerance.
     Image in(1, 1);
-    RawUniforms u = NeutralSettings();
-    u["tonemapE"] = Int(kHable);
-    u["clampMixF"] = Float(1.f);
-    Image out = shader_test::RunPass(program_, in, 1, 1, u);
+    UniformMap u = NeutralSettings();
+    u["tonemapE"] = IVEC(kHable);
+    u["clampMixF"] = VEC(1.f);
+    Image out = RunPass(POST_PROC_P, in, 1, 1, u);
     EXPECT_GT(hableBlack, 0.0);
     for (int ch = 0; ch < 3; ++ch) {
         EXPECT_GT(out.at(0, 0)[ch], 0.f);
@@ -229,9 +216,9 @@ TEST_F(PostProcess, ToneMapRunsAfterTintAndBeforeGamma)
 {
     // Multiply by 0.5 then Reinhard then gamma 2.2: 2 -> 1 -> 0.5 -> 0.5^(1/2.2).
     const Case c = {"order of the steps",
-                    {{"tintMix", Float(1.f)}, {"tintMode", Int(kMultiply)}, {"tintColor", Float3(0.5f, 0.5f, 0.5f)},
-                     {"tonemapE", Int(kReinhard)}, {"clampMixF", Float(1.f)}, {"gammaCorrect", Int(1)},
-                     {"custom_gammaF", Float(2.2f)}},
+                    {{"tintMix", VEC(1.f)}, {"tintMode", IVEC(kMultiply)}, {"tintColor", Vec3(0.5f, 0.5f, 0.5f)},
+                     {"tonemapE", IVEC(kReinhard)}, {"clampMixF", VEC(1.f)}, {"gammaCorrect", IVEC(1)},
+                     {"custom_gammaF", VEC(2.2f)}},
                     {{2, 2, 2}},
                     {{std::pow(0.5, 1 / 2.2), std::pow(0.5, 1 / 2.2), std::pow(0.5, 1 / 2.2)}},
                     1e-5};

@@ -3,7 +3,6 @@
 
 #include "unit/shader_gl_fixture.h"
 
-#include "Shaders/ShaderSources.h"
 
 #include <cmath>
 #include <string>
@@ -11,11 +10,9 @@
 
 namespace {
 
-using shader_test::Float;
-using shader_test::Float2;
 using shader_test::Image;
-using shader_test::Int;
-using shader_test::RawUniforms;
+using shader_test::Vec2;
+using shader_test::Vec3;
 
 constexpr int kScreen = 1;
 constexpr int kAdd = 2;
@@ -27,41 +24,31 @@ struct Rgb {
 };
 
 // Settings that leave a colour alone apart from the swizzle into working order.
-RawUniforms NeutralSettings()
+UniformMap NeutralSettings()
 {
     return {
-        {"satBiasF", Float(0.f)},       {"threshold", Float(0.f)},     {"thresholdSmooth", Float(0.001f)},
-        {"exposure", Float(1.f)},       {"gammaCorrect", Int(0)},      {"custom_gammaF", Float(1.f)},
-        {"blendModeE", Int(kAdd)},      {"viewE", Int(kFinalResult)}, {"aberration_modeE", Int(0)},
-        {"aberration_amountF", Float2(0.f, 0.f)}, {"simple_exposureB", Int(1)},
+        {"satBiasF", VEC(0.f)},       {"threshold", VEC(0.f)},     {"thresholdSmooth", VEC(0.001f)},
+        {"exposure", VEC(1.f)},       {"gammaCorrect", IVEC(0)},      {"custom_gammaF", VEC(1.f)},
+        {"blendModeE", IVEC(kAdd)},      {"viewE", IVEC(kFinalResult)}, {"aberration_modeE", IVEC(0)},
+        {"aberration_amountF", Vec2(0.f, 0.f)}, {"simple_exposureB", IVEC(1)},
     };
 }
 
 class PreProcess : public shader_test::GLTest {
 protected:
-    void SetUp() override
-    {
-        GLTest::SetUp();
-        std::string log;
-        program_ = shader_test::BuildProgram(Shaders::vertIdentity, Shaders::preProcess, &log);
-        ASSERT_NE(program_, 0u) << log;
-    }
-    void TearDown() override { glDeleteProgram(program_); }
 
-    Image Run(const Image& input, const RawUniforms& changes)
+    Image Run(const Image& input, const UniformMap& changes)
     {
-        RawUniforms u = NeutralSettings();
+        UniformMap u = NeutralSettings();
         for (const auto& [name, value] : changes)
             u[name] = value;
-        return shader_test::RunPass(program_, input, input.width, input.height, u);
+        return RunPass(PRE_PROC_IDENTITY_P, input, input.width, input.height, u);
     }
-
-    GLuint program_ = 0;
 };
 
 struct ColourCase {
     const char* what;
-    RawUniforms settings;
+    UniformMap settings;
     std::vector<Rgb> hostIn;   // host red, green, blue
     std::vector<Rgb> out;      // as the pass writes it
     float tolerance;
@@ -74,32 +61,32 @@ TEST_F(PreProcess, ColourCases)
 {
     const ColourCase cases[] = {
         {"threshold 0 passes everything, whatever the saturation bias; output in working order g, b, r",
-         {{"threshold", Float(0.f)}, {"satBiasF", Float(0.7f)}},
+         {{"threshold", VEC(0.f)}, {"satBiasF", VEC(0.7f)}},
          {{0.1f, 0.2f, 0.3f}, {0.001f, 0.5f, 2.f}},
          {{0.2f, 0.3f, 0.1f}, {0.5f, 2.f, 0.001f}},
          1e-6f},
         {"threshold 0.5 with the smallest smoothing: 0.501 passes, 0.499 becomes 0, 0.5 is halved",
-         {{"threshold", Float(0.5f)}, {"thresholdSmooth", Float(0.001f)}},
+         {{"threshold", VEC(0.5f)}, {"thresholdSmooth", VEC(0.001f)}},
          {{0.501f, 0.499f, 0.5f}, {0.8f, 0.2f, 0.f}},
          {{0.f, 0.25f, 0.501f}, {0.f, 0.f, 0.8f}},
          1e-4f},
         {"negative float values are cleared before anything else",
-         {{"blendModeE", Int(kAdd)}},
+         {{"blendModeE", IVEC(kAdd)}},
          {{-1.f, 0.5f, -0.25f}},
          {{0.5f, 0.f, 0.f}},
          1e-6f},
         {"Screen caps 3 at 1, then the gamma exponent",
-         {{"blendModeE", Int(kScreen)}, {"gammaCorrect", Int(1)}, {"custom_gammaF", Float(2.2f)}},
+         {{"blendModeE", IVEC(kScreen)}, {"gammaCorrect", IVEC(1)}, {"custom_gammaF", VEC(2.2f)}},
          {{3.f, 0.5f, 1.f}},
          {{Gamma22(0.5f), 1.f, 1.f}},
          1e-5f},
         {"Add keeps 3 and raises it to the gamma exponent",
-         {{"blendModeE", Int(kAdd)}, {"gammaCorrect", Int(1)}, {"custom_gammaF", Float(2.2f)}},
+         {{"blendModeE", IVEC(kAdd)}, {"gammaCorrect", IVEC(1)}, {"custom_gammaF", VEC(2.2f)}},
          {{3.f, 0.5f, 1.f}},
          {{Gamma22(0.5f), 1.f, Gamma22(3.f)}},
          1e-4f},
         {"gamma exponent sent but gamma correction off: no exponent",
-         {{"gammaCorrect", Int(0)}, {"custom_gammaF", Float(2.2f)}},
+         {{"gammaCorrect", IVEC(0)}, {"custom_gammaF", VEC(2.2f)}},
          {{0.5f, 0.25f, 3.f}},
          {{0.25f, 3.f, 0.5f}},
          1e-6f},
@@ -107,28 +94,28 @@ TEST_F(PreProcess, ColourCases)
         // smooth step of its saturation: (2, 2, 2) has saturation 0.5, right at the
         // threshold, so it is halved; (1, 1, 1) has saturation 0 and vanishes.
         {"saturation of (2, 2, 2) is 0.5 and of (1, 1, 1) is 0",
-         {{"threshold", Float(0.5f)}, {"thresholdSmooth", Float(0.001f)}, {"satBiasF", Float(1.f)}},
+         {{"threshold", VEC(0.5f)}, {"thresholdSmooth", VEC(0.001f)}, {"satBiasF", VEC(1.f)}},
          {{2.f, 2.f, 2.f}, {1.f, 1.f, 1.f}},
          {{1.f, 1.f, 1.f}, {0.f, 0.f, 0.f}},
          1e-4f},
         {"negative bias favours grey: 1 - saturation",
-         {{"threshold", Float(0.5f)}, {"thresholdSmooth", Float(0.001f)}, {"satBiasF", Float(-1.f)}},
+         {{"threshold", VEC(0.5f)}, {"thresholdSmooth", VEC(0.001f)}, {"satBiasF", VEC(-1.f)}},
          {{2.f, 2.f, 2.f}, {1.f, 1.f, 1.f}, {1.f, 0.f, 0.f}},
          {{1.f, 1.f, 1.f}, {1.f, 1.f, 1.f}, {0.f, 0.f, 0.f}},
          1e-4f},
         {"a bias of 0.5 mixes the thresholded colour halfway to the saturation-scaled one",
-         {{"threshold", Float(0.5f)}, {"thresholdSmooth", Float(0.001f)}, {"satBiasF", Float(0.5f)}},
+         {{"threshold", VEC(0.5f)}, {"thresholdSmooth", VEC(0.001f)}, {"satBiasF", VEC(0.5f)}},
          {{2.f, 2.f, 2.f}},
          {{1.5f, 1.5f, 1.5f}},
          1e-4f},
         {"Glow Input view: host order, no Screen cap, no gamma",
-         {{"viewE", Int(kGlowInput)}, {"blendModeE", Int(kScreen)}, {"gammaCorrect", Int(1)},
-          {"custom_gammaF", Float(2.2f)}},
+         {{"viewE", IVEC(kGlowInput)}, {"blendModeE", IVEC(kScreen)}, {"gammaCorrect", IVEC(1)},
+          {"custom_gammaF", VEC(2.2f)}},
          {{3.f, 0.5f, 0.25f}, {-2.f, 1.5f, 0.f}},
          {{3.f, 0.5f, 0.25f}, {0.f, 1.5f, 0.f}},
          1e-6f},
         {"Glow Input view shows the thresholded source",
-         {{"viewE", Int(kGlowInput)}, {"threshold", Float(0.5f)}, {"thresholdSmooth", Float(0.001f)}},
+         {{"viewE", IVEC(kGlowInput)}, {"threshold", VEC(0.5f)}, {"thresholdSmooth", VEC(0.001f)}},
          {{0.499f, 0.501f, 4.f}},
          {{0.f, 0.501f, 4.f}},
          1e-4f},
@@ -170,7 +157,7 @@ TEST_F(PreProcess, AberrationReadsEachHostChannelFromItsShiftedPosition)
     };
     for (const auto& m : modes) {
         SCOPED_TRACE(m.what);
-        Image out = Run(in, {{"aberration_modeE", Int(m.mode)}, {"aberration_amountF", Float2(1.f / 3, 1.f / 3)}});
+        Image out = Run(in, {{"aberration_modeE", IVEC(m.mode)}, {"aberration_amountF", Vec2(1.f / 3, 1.f / 3)}});
         EXPECT_PIXEL_NEAR(out, 1, 1, m.working.r, m.working.g, m.working.b, 1e-5f);
     }
 }
@@ -183,34 +170,25 @@ TEST_F(PreProcess, AberrationComesBeforeTheThreshold)
     in.set(0, 0, 0.f, 0.9f, 0.f);
     in.set(1, 0, 0.2f, 0.2f, 0.9f);
     in.set(2, 0, 0.9f, 0.f, 0.f);
-    Image out = Run(in, {{"aberration_modeE", Int(1)},
-                         {"aberration_amountF", Float2(1.f / 3, 0.f)},
-                         {"threshold", Float(0.5f)},
-                         {"thresholdSmooth", Float(0.001f)}});
+    Image out = Run(in, {{"aberration_modeE", IVEC(1)},
+                         {"aberration_amountF", Vec2(1.f / 3, 0.f)},
+                         {"threshold", VEC(0.5f)},
+                         {"thresholdSmooth", VEC(0.001f)}});
     EXPECT_PIXEL_NEAR(out, 1, 0, 0.9f, 0.9f, 0.9f, 1e-5f);
 }
 
 TEST_F(PreProcess, VertPlacesTheSourceQuadByXform)
 {
-    std::string log;
-    GLuint placed = shader_test::BuildProgram(Shaders::vert, Shaders::preProcess, &log);
-    ASSERT_NE(placed, 0u) << log;
     // Half size, moved right by half the target: the 2 x 2 source lands on pixels x 2..3,
     // y 1..2 of a 4 x 4 target. Row-major placement matrix, translation in float 3.
-    RawUniforms u = NeutralSettings();
-    shader_test::RawUniform xform;
-    xform.count = 16;
-    const float m[16] = {0.5f, 0, 0, 0.5f, 0, 0.5f, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
-    for (int i = 0; i < 16; ++i)
-        xform.f[i] = m[i];
-    u["xform"] = xform;
+    UniformMap u = NeutralSettings();
+    u["xform"] = MAT44(Matrix44f{{0.5f, 0, 0, 0.5f, 0, 0.5f, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1}});
     Image in(2, 2);
     in.set(0, 0, 1, 0, 0);
     in.set(1, 0, 0, 1, 0);
     in.set(0, 1, 0, 0, 1);
     in.set(1, 1, 1, 1, 1);
-    Image out = shader_test::RunPass(placed, in, 4, 4, u);
-    glDeleteProgram(placed);
+    Image out = RunPass(PRE_PROC_XFORM_P, in, 4, 4, u);
     EXPECT_PIXEL_NEAR(out, 2, 1, 0, 0, 1, 1e-6f);   // host red -> working b
     EXPECT_PIXEL_NEAR(out, 3, 1, 1, 0, 0, 1e-6f);
     EXPECT_PIXEL_NEAR(out, 2, 2, 0, 1, 0, 1e-6f);
