@@ -11,9 +11,6 @@ VELLORAN_PENDING_HANDLER PF_Err GlobalSetup(PF_InData*, PF_OutData*, PF_ParamDef
 VELLORAN_PENDING_HANDLER PF_Err GlobalSetdown(PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*) {
     return PF_Err_NONE;
 }
-VELLORAN_PENDING_HANDLER PF_Err ParamsSetup(PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*) {
-    return PF_Err_NONE;
-}
 VELLORAN_PENDING_HANDLER PF_Err UserChangedParam(PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*,
                                                  const PF_UserChangedParamExtra*) {
     return PF_Err_NONE;

@@ -1,0 +1,341 @@
+#include "simhost/ParamStore.h"
+
+#include <cstdio>
+#include <cstring>
+#include <sstream>
+#include <stdexcept>
+
+#include "simhost/SimHost.h"
+
+namespace simhost {
+
+namespace {
+
+ParamStore* StoreOf(PF_ProgPtr effect_ref) {
+    SimHost* host = SimHost::FromRef(effect_ref);
+    return host ? host->FindService<ParamStore>() : nullptr;
+}
+
+PF_Err HostAddParam(PF_ProgPtr ref, PF_ParamIndex index, PF_ParamDef* def) {
+    ParamStore* store = StoreOf(ref);
+    return store && def ? store->Add(index, def) : PF_Err_BAD_CALLBACK_PARAM;
+}
+PF_Err HostRegisterUI(PF_ProgPtr ref, void* info) {
+    ParamStore* store = StoreOf(ref);
+    return store && info ? store->RegisterUI(info) : PF_Err_BAD_CALLBACK_PARAM;
+}
+PF_Err HostCheckoutParam(PF_ProgPtr ref, PF_ParamIndex index, A_long what_time, A_long time_step, A_u_long time_scale,
+                         PF_ParamDef* param) {
+    ParamStore* store = StoreOf(ref);
+    return store && param ? store->Checkout(index, what_time, time_step, time_scale, param)
+                          : PF_Err_BAD_CALLBACK_PARAM;
+}
+PF_Err HostCheckinParam(PF_ProgPtr ref, PF_ParamDef* param) {
+    ParamStore* store = StoreOf(ref);
+    return store && param ? store->Checkin(param) : PF_Err_BAD_CALLBACK_PARAM;
+}
+
+const char* TextOf(const PF_ParamDef& def) {
+    switch (def.param_type) {
+        case PF_Param_POPUP: return def.u.pd.u.namesptr;
+        case PF_Param_BUTTON: return def.u.button_d.u.namesptr;
+        case PF_Param_CHECKBOX: return def.u.bd.u.nameptr;
+        default: return nullptr;
+    }
+}
+
+const char* KindName(PF_ParamType type) {
+    switch (type) {
+        case PF_Param_LAYER: return "layer";
+        case PF_Param_SLIDER: return "slider";
+        case PF_Param_ANGLE: return "angle";
+        case PF_Param_CHECKBOX: return "checkbox";
+        case PF_Param_COLOR: return "color";
+        case PF_Param_POPUP: return "popup";
+        case PF_Param_NO_DATA: return "no-data";
+        case PF_Param_FLOAT_SLIDER: return "float";
+        case PF_Param_GROUP_START: return "group";
+        case PF_Param_GROUP_END: return "group-end";
+        case PF_Param_BUTTON: return "button";
+        default: return "other";
+    }
+}
+
+std::vector<std::string> Choices(const std::string& text) {
+    std::vector<std::string> out;
+    size_t start = 0;
+    for (;;) {
+        const size_t bar = text.find('|', start);
+        out.push_back(text.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
+        if (bar == std::string::npos) return out;
+        start = bar + 1;
+    }
+}
+
+bool ParseNumber(const std::string& s, double* v) {
+    if (s.empty()) return false;
+    char* end = nullptr;
+    *v = std::strtod(s.c_str(), &end);
+    return end && *end == '\0';
+}
+
+}  // namespace
+
+ParamStore::ParamStore(SimHost& host) : host_(host) {
+    PF_InData& in = host.InDataTemplate();
+    in.inter.add_param = HostAddParam;
+    in.inter.register_ui = HostRegisterUI;
+    in.inter.checkout_param = HostCheckoutParam;
+    in.inter.checkin_param = HostCheckinParam;
+    // Index 0: the layer the effect is applied to.
+    ParamDefinition input;
+    input.def.param_type = PF_Param_LAYER;
+    definitions_.push_back(input);
+    values_.push_back(input.def);
+}
+
+void ParamStore::Relink(ParamDefinition& d) {
+    texts_.push_back(d.text);
+    const char* text = texts_.back().c_str();
+    switch (d.def.param_type) {
+        case PF_Param_POPUP: d.def.u.pd.u.namesptr = text; break;
+        case PF_Param_BUTTON: d.def.u.button_d.u.namesptr = text; break;
+        case PF_Param_CHECKBOX: d.def.u.bd.u.nameptr = text; break;
+        default: break;
+    }
+}
+
+PF_Err ParamStore::FailureCode(const std::string& call) const {
+    const auto it = failureCodes_.find(call);
+    return it == failureCodes_.end() ? PF_Err_INTERNAL_STRUCT_DAMAGED : it->second;
+}
+
+void ParamStore::SetFailureCode(const std::string& call, PF_Err err) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    failureCodes_[call] = err;
+}
+
+PF_Err ParamStore::Add(PF_ParamIndex index, const PF_ParamDef* def) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++addCalls_;
+    if (host_.Faults().ShouldFail("add_param")) return FailureCode("add_param");
+    if (index != -1 && index != PF_ParamIndex(definitions_.size())) return PF_Err_INVALID_INDEX;
+    ParamDefinition d;
+    d.def = *def;
+    d.where = index;
+    if (const char* text = TextOf(*def)) d.text = text;
+    d.def.name[sizeof d.def.name - 1] = '\0';
+    definitions_.push_back(d);
+    Relink(definitions_.back());
+    values_.push_back(definitions_.back().def);  // the value starts as the default the effect gave
+    return PF_Err_NONE;
+}
+
+PF_Err ParamStore::RegisterUI(const void* info) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (host_.Faults().ShouldFail("register_ui")) return FailureCode("register_ui");
+    ui_.push_back(*static_cast<const PF_CustomUIInfo*>(info));
+    return PF_Err_NONE;
+}
+
+PF_Err ParamStore::Checkout(PF_ParamIndex index, A_long what_time, A_long time_step, A_u_long time_scale,
+                            PF_ParamDef* out) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++checkouts_;
+    lastTime_ = {what_time, time_step, time_scale};
+    if (host_.Faults().ShouldFail("checkout_param")) return FailureCode("checkout_param");
+    if (index < 0 || size_t(index) >= values_.size()) return PF_Err_INVALID_INDEX;
+    *out = values_[size_t(index)];
+    ++outstanding_;
+    return PF_Err_NONE;
+}
+
+PF_Err ParamStore::Checkin(PF_ParamDef* /*def*/) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (host_.Faults().ShouldFail("checkin_param")) return FailureCode("checkin_param");
+    // A check-in of a record whose checkout failed is harmless, as on a real host.
+    if (outstanding_ > 0) --outstanding_;
+    return PF_Err_NONE;
+}
+
+std::vector<ParamDefinition> ParamStore::Definitions() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return definitions_;
+}
+
+int ParamStore::Count() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return int(definitions_.size());
+}
+
+int ParamStore::AddCalls() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return addCalls_;
+}
+
+std::vector<PF_CustomUIInfo> ParamStore::RegisteredUI() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return ui_;
+}
+
+PF_ParamDef ParamStore::Value(int index) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return values_.at(size_t(index));
+}
+
+void ParamStore::SetNumber(int index, double value) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    PF_ParamDef& v = values_.at(size_t(index));
+    switch (v.param_type) {
+        case PF_Param_POPUP: v.u.pd.value = PF_ParamValue(value); break;
+        case PF_Param_SLIDER: v.u.sd.value = PF_ParamValue(value); break;
+        case PF_Param_FLOAT_SLIDER: v.u.fs_d.value = value; break;
+        case PF_Param_CHECKBOX: v.u.bd.value = value != 0 ? 1 : 0; break;
+        case PF_Param_ANGLE: v.u.ad.value = PF_Fixed(value * 65536.0); break;
+        default: throw std::invalid_argument("parameter " + std::to_string(index) + " takes no number");
+    }
+}
+
+void ParamStore::SetColor(int index, PF_Pixel color) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    PF_ParamDef& v = values_.at(size_t(index));
+    if (v.param_type != PF_Param_COLOR)
+        throw std::invalid_argument("parameter " + std::to_string(index) + " is not a colour");
+    v.u.cd.value = color;
+}
+
+int ParamStore::FindByName(const std::string& name) const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    int found = -1;
+    for (size_t i = 1; i < definitions_.size(); ++i) {
+        if (name != definitions_[i].def.name) continue;
+        if (found != -1) return -1;
+        found = int(i);
+    }
+    return found;
+}
+
+bool ParamStore::SetFromText(const std::string& assignment, std::string* error) {
+    const size_t eq = assignment.rfind('=');
+    if (eq == std::string::npos || eq == 0) {
+        *error = "expected INDEX=VALUE or \"Name=VALUE\": " + assignment;
+        return false;
+    }
+    const std::string key = assignment.substr(0, eq);
+    const std::string text = assignment.substr(eq + 1);
+    double number = 0;
+    int index = -1;
+    if (ParseNumber(key, &number) && number == double(int(number))) {
+        index = int(number);
+    } else {
+        index = FindByName(key);
+        if (index < 0) {
+            *error = "no parameter, or more than one, is named \"" + key + "\"";
+            return false;
+        }
+    }
+    if (index < 1 || index >= Count()) {
+        *error = "no parameter " + key;
+        return false;
+    }
+    const ParamDefinition d = Definitions()[size_t(index)];
+    const PF_ParamType type = d.def.param_type;
+    try {
+        if (type == PF_Param_COLOR) {
+            unsigned r = 0, g = 0, b = 0;
+            if (text.size() != 7 || std::sscanf(text.c_str(), "#%2x%2x%2x", &r, &g, &b) != 3) {
+                *error = "a colour is #RRGGBB: " + text;
+                return false;
+            }
+            SetColor(index, PF_Pixel{255, A_u_char(r), A_u_char(g), A_u_char(b)});
+            return true;
+        }
+        if (type == PF_Param_CHECKBOX && !ParseNumber(text, &number)) {
+            if (text == "on" || text == "true") {
+                number = 1;
+            } else if (text == "off" || text == "false") {
+                number = 0;
+            } else {
+                *error = "a checkbox is on or off: " + text;
+                return false;
+            }
+        } else if (type == PF_Param_POPUP && !ParseNumber(text, &number)) {
+            const std::vector<std::string> choices = Choices(d.text);
+            number = 0;
+            for (size_t i = 0; i < choices.size(); ++i)
+                if (choices[i] == text) number = double(i + 1);
+            if (number == 0) {
+                *error = "\"" + text + "\" is not a choice of " + d.def.name;
+                return false;
+            }
+        } else if (!ParseNumber(text, &number)) {
+            *error = "not a number: " + text;
+            return false;
+        }
+        if (type == PF_Param_POPUP && (number < 1 || number > d.def.u.pd.num_choices)) {
+            *error = "choice " + text + " is out of 1 to " + std::to_string(d.def.u.pd.num_choices);
+            return false;
+        }
+        SetNumber(index, number);
+    } catch (const std::exception& e) {
+        *error = e.what();
+        return false;
+    }
+    return true;
+}
+
+int ParamStore::Checkouts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return checkouts_;
+}
+int ParamStore::OutstandingCheckouts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return outstanding_;
+}
+CheckoutTime ParamStore::LastCheckoutTime() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastTime_;
+}
+
+ParamStore& Params(SimHost& host) { return host.Service<ParamStore>(); }
+
+std::string DescribeParams(const ParamStore& store) {
+    std::ostringstream out;
+    const std::vector<ParamDefinition> defs = store.Definitions();
+    for (size_t i = 1; i < defs.size(); ++i) {
+        const PF_ParamDef& d = defs[i].def;
+        out << i << "\tdisk " << d.uu.id << "\t" << KindName(d.param_type) << "\t\"" << d.name << "\"";
+        switch (d.param_type) {
+            case PF_Param_POPUP:
+                out << "\tdefault " << d.u.pd.dephault << "\tchoices \"" << defs[i].text << "\"";
+                break;
+            case PF_Param_FLOAT_SLIDER:
+                out << "\tdefault " << d.u.fs_d.dephault << "\trange " << d.u.fs_d.valid_min << " to "
+                    << d.u.fs_d.valid_max << " (slider " << d.u.fs_d.slider_min << " to " << d.u.fs_d.slider_max
+                    << ")" << (d.u.fs_d.display_flags & PF_ValueDisplayFlag_PERCENT ? " %" : "");
+                break;
+            case PF_Param_SLIDER:
+                out << "\tdefault " << d.u.sd.dephault << "\trange " << d.u.sd.valid_min << " to " << d.u.sd.valid_max
+                    << " (slider " << d.u.sd.slider_min << " to " << d.u.sd.slider_max << ")";
+                break;
+            case PF_Param_CHECKBOX: out << "\tdefault " << (d.u.bd.dephault ? "on" : "off"); break;
+            case PF_Param_COLOR: {
+                char hex[8];
+                std::snprintf(hex, sizeof hex, "#%02X%02X%02X", d.u.cd.dephault.red, d.u.cd.dephault.green,
+                              d.u.cd.dephault.blue);
+                out << "\tdefault " << hex;
+                break;
+            }
+            case PF_Param_ANGLE: out << "\tdefault " << d.u.ad.dephault / 65536.0 << " degrees"; break;
+            case PF_Param_LAYER:
+                out << "\tdefault " << (d.u.ld.dephault == PF_LayerDefault_MYSELF ? "own layer" : "none");
+                break;
+            case PF_Param_BUTTON: out << "\tbutton \"" << defs[i].text << "\""; break;
+            default: break;
+        }
+        out << "\n";
+    }
+    return out.str();
+}
+
+}  // namespace simhost
