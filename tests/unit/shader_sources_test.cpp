@@ -4,11 +4,10 @@
 #include "unit/shader_gl_fixture.h"
 
 #include <algorithm>
+#include <string>
 #include <vector>
 
 #include "Shaders/ShaderSources.h"
-
-#include <string>
 
 namespace {
 
