@@ -5,7 +5,6 @@
 
 #include "gl/GLContext.h"
 #include "gl/GLHeaders.h"
-#include "host/ParamsSetup.h"
 #include "host/Suites.h"
 #include "render/ProgramSet.h"
 #include "render/ThreadState.h"
@@ -19,15 +18,6 @@ void CopyGLText(char (&field)[100], const unsigned char* text) {
     const size_t length = strnlen(chars, sizeof(field) - 1);
     std::memcpy(field, chars, length);
     field[length] = '\0';
-}
-
-GlobalGLTexts GlobalGLTextsOfBlock(const void* block) {
-    const auto* global = static_cast<const GlobalRenderData*>(block);
-    GlobalGLTexts texts;
-    texts.hasBlock = true;
-    texts.renderer = global->glRenderer;
-    texts.version = global->glVersion;
-    return texts;
 }
 
 PF_Err GlobalSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* /*params*/[], PF_LayerDef* /*output*/) {
@@ -73,6 +63,11 @@ PF_Err GlobalSetdown(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* /*pa
     if (!handle) return PF_Err_NONE;  // setup made no block
 
     const PF_HandleSuite2* handles = suites.HandleSuite2();
+    // A handle too small for the record is not a block this setup made: taking it for one would release
+    // whatever its bytes happen to name.
+    if (handles->host_get_handle_size && handles->host_get_handle_size(handle) < sizeof(GlobalRenderData)) {
+        return PF_Err_NONE;
+    }
     auto* global = static_cast<GlobalRenderData*>(handles->host_lock_handle(handle));
     if (!global) return PF_Err_NONE;
 

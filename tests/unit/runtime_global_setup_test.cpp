@@ -178,6 +178,16 @@ TEST_F(GlobalSetupTest, SetdownWhoseLockGivesNoBlockReleasesNothing) {
     EXPECT_EQ(CGLStandInLiveContextCount(), baselineContexts_);
 }
 
+TEST_F(GlobalSetupTest, SetdownLeavesAHandleTooSmallForTheBlockAlone) {
+    PF_Handle foreign = host().Handles().New(16);
+    std::memset(host().Handles().Lock(foreign), 0x5a, 16);  // no record: its bytes name nothing
+    out_.global_data = foreign;
+    ASSERT_EQ(RunSetdown(), PF_Err_NONE);
+    EXPECT_TRUE(host().Handles().IsLive(foreign));
+    EXPECT_EQ(CGLStandInLiveContextCount(), baselineContexts_);
+    host().Handles().Dispose(foreign);
+}
+
 struct GLTextCase {
     const char* name;
     bool null;
