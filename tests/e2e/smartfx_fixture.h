@@ -4,11 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <string>
 
 #include "sdk/AEGP_Suites.h"
 #include "simhost/Composition.h"
 #include "simhost/ParamStore.h"
+#include "simhost/RenderThreads.h"
 #include "simhost/SmartRender.h"
 #include "simhost/WorldSuites.h"
 #include "support/SimHostFixture.h"
@@ -51,9 +53,21 @@ protected:
         simhost::Worlds(host());
         comp().AddLayer(Solid(40, 30, {255, 200, 100, 50}), 100, 50, "input");
         host().AddSuite(kPFColorSettingsSuite, kPFColorSettingsSuiteVersion3, &kNoProfileSuite);
+        // The global GL context lets the render threads build their GL state; the frames render on a thread
+        // of the host's, whose end tears that state down before the global set-down.
+        ASSERT_EQ(host().Send(PF_Cmd_GLOBAL_SETUP).err, PF_Err_NONE);
+        threads_ = std::make_unique<simhost::RenderThreads>(host(), 1);
         ASSERT_EQ(host().Send(PF_Cmd_PARAMS_SETUP).err, PF_Err_NONE);
         Set(19, 100);   // Radius
         Set(100, 4);    // Quality Preset "Standard"
+    }
+
+    void TearDown() override {
+        threads_.reset();
+        if (host_) {
+            EXPECT_EQ(host().Send(PF_Cmd_GLOBAL_SETDOWN).err, PF_Err_NONE);
+        }
+        SimHostTest::TearDown();
     }
 
     simhost::Composition& comp() { return simhost::Comp(host()); }
@@ -63,11 +77,19 @@ protected:
         comp().SetLayerParam(param, id);
         return id;
     }
+    // One frame on the render thread, without judging it.
+    simhost::FrameResult RunFrame(const simhost::FrameRequest& request = {}) {
+        simhost::FrameResult r;
+        threads_->Run(0, [&] { r = simhost::RunSmartFrame(host(), request); });
+        return r;
+    }
     simhost::FrameResult Frame(simhost::FrameRequest request = {}) {
-        simhost::FrameResult r = simhost::RunSmartFrame(host(), request);
+        simhost::FrameResult r = RunFrame(request);
         EXPECT_TRUE(r.Clean()) << r.Problems();
         return r;
     }
+
+    std::unique_ptr<simhost::RenderThreads> threads_;
 };
 
 }  // namespace smartfx_test

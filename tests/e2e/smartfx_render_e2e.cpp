@@ -123,7 +123,8 @@ TEST_F(RenderThroughHost, NothingToGlowLeavesTheOutputTransparentBlack) {
 }
 
 TEST_F(RenderThroughHost, SourceCompositeAtItsOpacityAndOffset) {
-    // Without a glow yet the output is the cleared world, so the composite shows the source itself.
+    // A glow of exposure 0 is black, which un-multiplying turns into the cleared world, so the composite shows
+    // the source itself.
     struct Case {
         const char* what;
         int blend;
@@ -135,7 +136,7 @@ TEST_F(RenderThroughHost, SourceCompositeAtItsOpacityAndOffset) {
         gTransfers.clear();
         Set(18, c.blend);
         Set(112, c.opacity);
-        Set(113, 0);  // no un-multiply
+        Set(20, 0);  // "Exposure"
         const simhost::FrameResult r = Frame();
         ASSERT_EQ(r.render.err, PF_Err_NONE) << c.what;
         ASSERT_EQ(gTransfers.size(), 1u) << c.what;
@@ -209,7 +210,7 @@ TEST_F(RenderThroughHost, ThrownHostCodeMidFrameStillDisposesTheMatte) {
 TEST_F(RenderThroughHost, RefusedDisposalIsLoggedAndReturned) {
     AddLayer(smartfx_test::Solid(10, 10, {255, 255, 255, 255}), 100, 50, 32);
     host().Faults().FailCall("PF_DisposeWorld");
-    const simhost::FrameResult r = simhost::RunSmartFrame(host(), {});
+    const simhost::FrameResult r = RunFrame();
     EXPECT_NE(r.render.err, PF_Err_NONE);
     EXPECT_THAT(Log(), ::testing::HasSubstr("Error on ReleaseCPU: "));
 }
