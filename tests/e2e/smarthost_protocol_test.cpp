@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <functional>
 
 #include "sdk/AE_EffectSuites.h"
 #include "simhost/Composition.h"
@@ -267,6 +268,144 @@ TEST_F(SmartHostProtocol, EachHostCallOfTheFrameFailsOnDemand) {
     Script s;
     simhost::RunSmartFrame(host(), Scripted(s));
     EXPECT_EQ(s.newWorldErr, PF_Interrupt_CANCEL);
+}
+
+}  // namespace
+
+namespace {
+
+// One pre-render of a stand-in effect that only runs `body`.
+simhost::FrameResult PreRenderOnly(simhost::SimHost& host, std::function<void(PF_InData&)> body,
+                                   simhost::FrameRequest request = {}) {
+    request.effect = [body](PF_Cmd cmd, PF_InData& in, PF_OutData&, void*) -> PF_Err {
+        if (cmd == PF_Cmd_SMART_PRE_RENDER) body(in);
+        return PF_Err_NONE;
+    };
+    return simhost::RunSmartFrame(host, request);
+}
+
+TEST_F(SmartHostProtocol, LayerCallsDescribeTheEffectLayer) {
+    auto& comp = simhost::Comp(host());
+    comp.SetLayerFlags(input_, AEGP_LayerFlag_COLLAPSE | AEGP_LayerFlag_ADJUSTMENT_LAYER);
+    comp.SetLayerStart(input_, A_Time{2, 1});  // the layer starts 2 s into the composition
+    AEGP_LayerFlags flags = 0;
+    AEGP_CompH parent = nullptr;
+    A_FloatRect bounds{};
+    A_Time compTime{};
+    A_Matrix4 xform{};
+    A_Err errs[5] = {-1, -1, -1, -1, -1};
+    PreRenderOnly(host(), [&](PF_InData& in) {
+        const void *pf = nullptr, *layers = nullptr;
+        in.pica_basicP->AcquireSuite(kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1, &pf);
+        in.pica_basicP->AcquireSuite(kAEGPLayerSuite, kAEGPLayerSuiteVersion13, &layers);
+        const auto* l = static_cast<const AEGP_LayerSuite13*>(layers);
+        AEGP_LayerH layer = nullptr;
+        errs[0] = static_cast<const AEGP_PFInterfaceSuite1*>(pf)->AEGP_GetEffectLayer(in.effect_ref, &layer);
+        errs[1] = l->AEGP_GetLayerFlags(layer, &flags);
+        errs[2] = l->AEGP_GetLayerParentComp(layer, &parent);
+        const A_Time layerTime{5, 24};
+        errs[3] = l->AEGP_GetLayerMaskedBounds(layer, AEGP_LTimeMode_LayerTime, &layerTime, &bounds);
+        errs[4] = l->AEGP_ConvertLayerToCompTime(layer, &layerTime, &compTime);
+        if (!errs[4]) errs[4] = l->AEGP_GetLayerToWorldXform(layer, &compTime, &xform);
+        in.pica_basicP->ReleaseSuite(kAEGPLayerSuite, kAEGPLayerSuiteVersion13);
+        in.pica_basicP->ReleaseSuite(kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1);
+    });
+    for (A_Err e : errs) EXPECT_EQ(e, PF_Err_NONE);
+    EXPECT_EQ(flags, AEGP_LayerFlag_COLLAPSE | AEGP_LayerFlag_ADJUSTMENT_LAYER);
+    EXPECT_NE(parent, nullptr);
+    EXPECT_EQ(bounds.right, 40);
+    EXPECT_EQ(bounds.bottom, 30);
+    EXPECT_EQ(compTime.value, 5 + 48);
+    EXPECT_EQ(compTime.scale, 24u);
+    EXPECT_EQ(xform.mat[3][0], 100);  // the layer's position in the composition, as the translation row
+    EXPECT_EQ(xform.mat[3][1], 50);
+    EXPECT_EQ(xform.mat[0][0], 1);
+    EXPECT_EQ(xform.mat[3][3], 1);
+    const auto queries = comp.Queries();
+    ASSERT_EQ(queries.size(), 3u);
+    EXPECT_EQ(queries[2].call, "AEGP_GetLayerToWorldXform");
+    EXPECT_EQ(queries[2].time.value, 53);
+
+    // Each layer call fails on demand.
+    for (const char* call : {"AEGP_GetEffectLayer", "AEGP_GetLayerFlags", "AEGP_GetLayerMaskedBounds",
+                             "AEGP_ConvertLayerToCompTime", "AEGP_GetLayerToWorldXform"}) {
+        SCOPED_TRACE(call);
+        host().Faults().FailCall(call);
+        A_Err first = PF_Err_NONE;
+        PreRenderOnly(host(), [&](PF_InData& in) {
+            const void *pf = nullptr, *layers = nullptr;
+            in.pica_basicP->AcquireSuite(kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1, &pf);
+            in.pica_basicP->AcquireSuite(kAEGPLayerSuite, kAEGPLayerSuiteVersion13, &layers);
+            const auto* l = static_cast<const AEGP_LayerSuite13*>(layers);
+            AEGP_LayerH layer = nullptr;
+            AEGP_LayerFlags f;
+            A_FloatRect b;
+            A_Time t{5, 24}, c;
+            A_Matrix4 m;
+            first = static_cast<const AEGP_PFInterfaceSuite1*>(pf)->AEGP_GetEffectLayer(in.effect_ref, &layer);
+            if (!first) first = l->AEGP_GetLayerFlags(layer, &f);
+            if (!first) first = l->AEGP_GetLayerMaskedBounds(layer, AEGP_LTimeMode_LayerTime, &t, &b);
+            if (!first) first = l->AEGP_ConvertLayerToCompTime(layer, &t, &c);
+            if (!first) first = l->AEGP_GetLayerToWorldXform(layer, &t, &m);
+            in.pica_basicP->ReleaseSuite(kAEGPLayerSuite, kAEGPLayerSuiteVersion13);
+            in.pica_basicP->ReleaseSuite(kAEGPPFInterfaceSuite, kAEGPPFInterfaceSuiteVersion1);
+        });
+        EXPECT_EQ(first, PF_Err_INTERNAL_STRUCT_DAMAGED);
+    }
+}
+
+TEST_F(SmartHostProtocol, AbortReportsTheInterruptAfterTheChecksAskedFor) {
+    host().Faults().InterruptAfterAbortChecks(2);
+    std::vector<PF_Err> answers;
+    PreRenderOnly(host(), [&](PF_InData& in) {
+        for (int i = 0; i < 4; ++i) answers.push_back(in.inter.abort(in.effect_ref));
+    });
+    EXPECT_THAT(answers, ElementsAre(PF_Err_NONE, PF_Err_NONE, PF_Interrupt_CANCEL, PF_Interrupt_CANCEL));
+}
+
+TEST_F(SmartHostProtocol, DownsampledPixelsAverageEachCellPremultipliedAtTheFramesDepth) {
+    // A 3 by 2 input at half size: cell 0 holds two opaque pixels of red 200 and 100 and two transparent ones of
+    // red 50; cell 1 covers only the layer's last column (one opaque pixel of red 60, one transparent).
+    SimWorld pixels(3, 2, PixelDepth::k8);
+    pixels.At<PF_Pixel>(0, 0) = {255, 200, 0, 0};
+    pixels.At<PF_Pixel>(1, 0) = {255, 100, 0, 0};
+    pixels.At<PF_Pixel>(0, 1) = {0, 50, 0, 0};
+    pixels.At<PF_Pixel>(1, 1) = {0, 50, 0, 0};
+    pixels.At<PF_Pixel>(2, 0) = {255, 60, 0, 0};
+    pixels.At<PF_Pixel>(2, 1) = {0, 50, 0, 0};
+    auto& comp = simhost::Comp(host());
+    const LayerId small = comp.AddLayer(std::move(pixels), 0, 0, "small");
+    comp.SetInputLayer(small);
+    FrameRequest request;
+    request.downsampleX = request.downsampleY = 2;
+    request.bitdepth = 32;
+    PF_PixelFloat cells[2]{};
+    A_long width = 0, height = 0, worldFlags = 0;
+    request.effect = [&](PF_Cmd cmd, PF_InData& in, PF_OutData&, void* extra) -> PF_Err {
+        if (cmd == PF_Cmd_SMART_PRE_RENDER) {
+            auto* pre = static_cast<PF_PreRenderExtra*>(extra);
+            PF_CheckoutResult r{};
+            return pre->cb->checkout_layer(in.effect_ref, 0, 0, &pre->input->output_request, 0, 1, 24, &r);
+        }
+        PF_EffectWorld* w = nullptr;
+        PF_Err err = static_cast<PF_SmartRenderExtra*>(extra)->cb->checkout_layer_pixels(in.effect_ref, 0, &w);
+        if (err || !w) return err ? err : PF_Err_INTERNAL_STRUCT_DAMAGED;
+        width = w->width;
+        height = w->height;
+        worldFlags = w->world_flags;
+        cells[0] = static_cast<PF_PixelFloat*>(w->data)[0];
+        cells[1] = static_cast<PF_PixelFloat*>(w->data)[1];
+        return PF_Err_NONE;
+    };
+    const FrameResult frame = simhost::RunSmartFrame(host(), request);
+    ASSERT_EQ(frame.render.err, PF_Err_NONE);
+    EXPECT_EQ(width, 2);
+    EXPECT_EQ(height, 1);
+    EXPECT_TRUE(worldFlags & PF_WorldFlag_FLOAT);
+    EXPECT_FLOAT_EQ(cells[0].alpha, 0.5f);
+    EXPECT_FLOAT_EQ(cells[0].red, 150 / 255.f);  // the transparent pixels' colour does not count
+    EXPECT_FLOAT_EQ(cells[1].alpha, 0.25f);
+    EXPECT_FLOAT_EQ(cells[1].red, 60 / 255.f);
 }
 
 }  // namespace
