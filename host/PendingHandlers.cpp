@@ -11,15 +11,5 @@ VELLORAN_PENDING_HANDLER PF_Err GlobalSetup(PF_InData*, PF_OutData*, PF_ParamDef
 VELLORAN_PENDING_HANDLER PF_Err GlobalSetdown(PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*) {
     return PF_Err_NONE;
 }
-VELLORAN_PENDING_HANDLER PF_Err UserChangedParam(PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*,
-                                                 const PF_UserChangedParamExtra*) {
-    return PF_Err_NONE;
-}
-VELLORAN_PENDING_HANDLER PF_Err UpdateParameterUI(PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*) {
-    return PF_Err_NONE;
-}
-VELLORAN_PENDING_HANDLER PF_Err HandleEvent(PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*, PF_EventExtra*) {
-    return PF_Err_NONE;
-}
 VELLORAN_PENDING_HANDLER PF_Err PreRender(PF_InData*, PF_OutData*, PF_PreRenderExtra*) { return PF_Err_NONE; }
 VELLORAN_PENDING_HANDLER PF_Err SmartRender(PF_InData*, PF_OutData*, PF_SmartRenderExtra*) { return PF_Err_NONE; }
