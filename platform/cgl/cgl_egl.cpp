@@ -1,1 +1,286 @@
-// CGL-shaped context API over EGL (filled in with the GL layer).
+// CGL-shaped context API over EGL. One EGL display serves the process: Mesa's surfaceless platform when it
+// is there (a plain default display needs an X server), otherwise the first EGL device that initialises, so
+// a GPU driver without Mesa works too. Contexts are made current without a surface; the effect draws only
+// into its own framebuffers.
+#include "CGL.h"
+
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+
+#include <atomic>
+#include <cstdint>
+#include <mutex>
+#include <utility>
+#include <vector>
+
+namespace {
+
+constexpr uint32_t kContextMagic = 0x43474c43;      // "CGLC"
+constexpr uint32_t kPixelFormatMagic = 0x43474c50;  // "CGLP"
+
+std::atomic<int> liveContexts{0};
+
+}  // namespace
+
+struct _CGLPixelFormatObject {
+    uint32_t magic = kPixelFormatMagic;
+    EGLConfig config = nullptr;
+    std::vector<EGLint> contextAttributes;  // EGL_NONE-terminated
+};
+
+struct _CGLContextObject {
+    uint32_t magic = kContextMagic;
+    std::atomic<int> references{1};
+    EGLContext egl = EGL_NO_CONTEXT;
+};
+
+namespace {
+
+EGLDisplay InitializedDisplay(EGLDisplay display) {
+    if (display == EGL_NO_DISPLAY) return EGL_NO_DISPLAY;
+    EGLint major = 0, minor = 0;
+    if (!eglInitialize(display, &major, &minor)) return EGL_NO_DISPLAY;
+    // Display lists are per process and may be shared with other users of EGL: never terminated here, since
+    // terminating would pull the display from under contexts that someone still holds.
+    return display;
+}
+
+EGLDisplay OpenDisplay() {
+    EGLDisplay display =
+        InitializedDisplay(eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr));
+    if (display != EGL_NO_DISPLAY) return display;
+
+    auto queryDevices = reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(eglGetProcAddress("eglQueryDevicesEXT"));
+    if (!queryDevices) return EGL_NO_DISPLAY;
+    EGLint count = 0;
+    if (!queryDevices(0, nullptr, &count) || count <= 0) return EGL_NO_DISPLAY;
+    std::vector<EGLDeviceEXT> devices(static_cast<size_t>(count));
+    if (!queryDevices(count, devices.data(), &count)) return EGL_NO_DISPLAY;
+    for (EGLint i = 0; i < count; ++i) {
+        display = InitializedDisplay(eglGetPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[size_t(i)], nullptr));
+        if (display != EGL_NO_DISPLAY) return display;
+    }
+    return EGL_NO_DISPLAY;
+}
+
+EGLDisplay Display() {
+    static std::once_flag once;
+    static EGLDisplay display = EGL_NO_DISPLAY;
+    std::call_once(once, [] { display = OpenDisplay(); });
+    return display;
+}
+
+// The bound API is per thread in EGL; a thread that never bound it would create or bind OpenGL ES contexts.
+bool BindOpenGL() { return eglBindAPI(EGL_OPENGL_API) == EGL_TRUE; }
+
+CGLError FromEGLError(EGLint error) {
+    switch (error) {
+        case EGL_SUCCESS: return kCGLNoError;
+        case EGL_BAD_ATTRIBUTE: return kCGLBadAttribute;
+        case EGL_BAD_CONFIG: return kCGLBadPixelFormat;
+        case EGL_BAD_CONTEXT: return kCGLBadContext;
+        case EGL_BAD_DISPLAY:
+        case EGL_NOT_INITIALIZED: return kCGLBadDisplay;
+        case EGL_BAD_MATCH: return kCGLBadMatch;
+        case EGL_BAD_ALLOC: return kCGLBadAlloc;
+        default: return kCGLBadState;
+    }
+}
+
+bool IsContext(CGLContextObj ctx) { return ctx && ctx->magic == kContextMagic; }
+
+void DropReference(CGLContextObj ctx) {
+    if (ctx->references.fetch_sub(1, std::memory_order_acq_rel) != 1) return;
+    // The last reference: no thread has it current (being current holds a reference), so EGL really
+    // destroys it here instead of postponing the destruction.
+    eglDestroyContext(Display(), ctx->egl);
+    ctx->magic = 0;
+    delete ctx;
+    liveContexts.fetch_sub(1, std::memory_order_relaxed);
+}
+
+// The calling thread's current context and the reference that being current holds. A thread that ends with
+// a context current gives it up, so the context does not outlive every user.
+struct CurrentContext {
+    CGLContextObj ctx = nullptr;
+    ~CurrentContext() {
+        if (!ctx) return;
+        eglMakeCurrent(Display(), EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+        DropReference(ctx);
+    }
+};
+thread_local CurrentContext current;
+
+}  // namespace
+
+extern "C" {
+
+CGLError CGLChoosePixelFormat(const CGLPixelFormatAttribute* attribs, CGLPixelFormatObj* pix, GLint* npix) {
+    if (pix) *pix = nullptr;
+    if (npix) *npix = 0;
+    if (!attribs || !pix || !npix) return kCGLBadAddress;
+
+    int profile = kCGLOGLPVersion_Legacy;
+    EGLint colorBits = 0, alphaBits = 0, depthBits = 0, stencilBits = 0;
+    for (const CGLPixelFormatAttribute* a = attribs; *a != 0; ++a) {
+        switch (*a) {
+            case kCGLPFAAllRenderers:
+            case kCGLPFADoubleBuffer:
+            case kCGLPFANoRecovery:
+            case kCGLPFAAccelerated:
+                break;  // every EGL config here is a renderer of its own; nothing to choose
+            case kCGLPFAColorSize:
+            case kCGLPFAAlphaSize:
+            case kCGLPFADepthSize:
+            case kCGLPFAStencilSize:
+            case kCGLPFAOpenGLProfile: {
+                // A value follows its attribute and is never read as the list's end, even when it is 0.
+                const CGLPixelFormatAttribute attribute = *a;
+                const int value = static_cast<int>(*++a);
+                if (attribute == kCGLPFAOpenGLProfile) profile = value;
+                if (attribute == kCGLPFAColorSize) colorBits = value;
+                if (attribute == kCGLPFAAlphaSize) alphaBits = value;
+                if (attribute == kCGLPFADepthSize) depthBits = value;
+                if (attribute == kCGLPFAStencilSize) stencilBits = value;
+                break;
+            }
+            default:
+                return kCGLBadAttribute;
+        }
+    }
+
+    std::vector<EGLint> contextAttributes;
+    switch (profile) {
+        case kCGLOGLPVersion_Legacy:
+            contextAttributes = {EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT};
+            break;
+        case kCGLOGLPVersion_3_2_Core:
+            // The effect's "#version 330" shaders rely on the 3.2 core request giving a 3.3 context.
+            contextAttributes = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 3,
+                                 EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT};
+            break;
+        case kCGLOGLPVersion_GL4_Core:
+            contextAttributes = {EGL_CONTEXT_MAJOR_VERSION, 4, EGL_CONTEXT_MINOR_VERSION, 1,
+                                 EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT};
+            break;
+        default:
+            return kCGLBadValue;
+    }
+    contextAttributes.push_back(EGL_NONE);
+
+    const EGLDisplay display = Display();
+    if (display == EGL_NO_DISPLAY) return kCGLBadDisplay;
+
+    const EGLint channelBits = colorBits / 3;
+    // Contexts are made current without a surface, but surfaceless drivers list only configs that could
+    // back a pixel buffer.
+    const EGLint configAttributes[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT,
+                                       EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
+                                       EGL_RED_SIZE, channelBits,
+                                       EGL_GREEN_SIZE, channelBits,
+                                       EGL_BLUE_SIZE, channelBits,
+                                       EGL_ALPHA_SIZE, alphaBits,
+                                       EGL_DEPTH_SIZE, depthBits,
+                                       EGL_STENCIL_SIZE, stencilBits,
+                                       EGL_NONE};
+    EGLConfig config = nullptr;
+    EGLint found = 0;
+    if (!eglChooseConfig(display, configAttributes, &config, 1, &found)) return FromEGLError(eglGetError());
+    if (found < 1) return kCGLBadPixelFormat;
+
+    auto* format = new _CGLPixelFormatObject;
+    format->config = config;
+    format->contextAttributes = std::move(contextAttributes);
+    *pix = format;
+    *npix = 1;
+    return kCGLNoError;
+}
+
+CGLError CGLDestroyPixelFormat(CGLPixelFormatObj pix) {
+    if (!pix || pix->magic != kPixelFormatMagic) return kCGLBadPixelFormat;
+    pix->magic = 0;
+    delete pix;
+    return kCGLNoError;
+}
+
+CGLError CGLCreateContext(CGLPixelFormatObj pix, CGLContextObj share, CGLContextObj* ctx) {
+    if (!ctx) return kCGLBadAddress;
+    *ctx = nullptr;
+    if (!pix || pix->magic != kPixelFormatMagic) return kCGLBadPixelFormat;
+    if (share && !IsContext(share)) return kCGLBadContext;
+    const EGLDisplay display = Display();
+    if (display == EGL_NO_DISPLAY) return kCGLBadDisplay;
+    if (!BindOpenGL()) return FromEGLError(eglGetError());
+
+    const EGLContext egl = eglCreateContext(display, pix->config, share ? share->egl : EGL_NO_CONTEXT,
+                                            pix->contextAttributes.data());
+    if (egl == EGL_NO_CONTEXT) return FromEGLError(eglGetError());
+    auto* context = new _CGLContextObject;
+    context->egl = egl;
+    liveContexts.fetch_add(1, std::memory_order_relaxed);
+    *ctx = context;
+    return kCGLNoError;
+}
+
+CGLContextObj CGLRetainContext(CGLContextObj ctx) {
+    if (!IsContext(ctx)) return nullptr;
+    ctx->references.fetch_add(1, std::memory_order_relaxed);
+    return ctx;
+}
+
+void CGLReleaseContext(CGLContextObj ctx) {
+    if (IsContext(ctx)) DropReference(ctx);
+}
+
+CGLError CGLDestroyContext(CGLContextObj ctx) {
+    if (!IsContext(ctx)) return kCGLBadContext;
+    DropReference(ctx);
+    return kCGLNoError;
+}
+
+CGLError CGLSetCurrentContext(CGLContextObj ctx) {
+    if (ctx && !IsContext(ctx)) return kCGLBadContext;
+    if (!ctx && !current.ctx) {
+        // Nothing of ours is current; still detach whatever EGL has on this thread, but without opening
+        // the display just for that.
+        if (eglGetCurrentContext() != EGL_NO_CONTEXT) {
+            eglMakeCurrent(eglGetCurrentDisplay(), EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+        }
+        return kCGLNoError;
+    }
+    const EGLDisplay display = Display();
+    if (display == EGL_NO_DISPLAY) return kCGLBadDisplay;
+    if (!BindOpenGL()) return FromEGLError(eglGetError());
+    if (!eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, ctx ? ctx->egl : EGL_NO_CONTEXT)) {
+        return FromEGLError(eglGetError());
+    }
+    // The new context's reference is taken before the old one is dropped, so making the same context
+    // current again never destroys it on the way.
+    if (ctx) CGLRetainContext(ctx);
+    CGLContextObj previous = current.ctx;
+    current.ctx = ctx;
+    if (previous) DropReference(previous);
+    return kCGLNoError;
+}
+
+CGLContextObj CGLGetCurrentContext(void) { return current.ctx; }
+
+const char* CGLErrorString(CGLError error) {
+    switch (error) {
+        case kCGLNoError: return "no error";
+        case kCGLBadAttribute: return "invalid pixel format attribute";
+        case kCGLBadPixelFormat: return "invalid pixel format";
+        case kCGLBadContext: return "invalid context";
+        case kCGLBadDisplay: return "invalid display";
+        case kCGLBadState: return "invalid context state";
+        case kCGLBadValue: return "invalid numerical value";
+        case kCGLBadMatch: return "invalid share context";
+        case kCGLBadAddress: return "invalid address";
+        case kCGLBadAlloc: return "invalid memory allocation";
+    }
+    return "unknown error";
+}
+
+int CGLStandInLiveContextCount(void) { return liveContexts.load(std::memory_order_relaxed); }
+
+}  // extern "C"

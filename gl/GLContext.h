@@ -1,0 +1,19 @@
+// The effect's GL context interface: the only place where contexts are made and destroyed. Exported by
+// name with C linkage so that a host or a helper library can find them.
+#pragma once
+
+#include "CGL.h"
+
+#define VELLORAN_GL_EXPORT extern "C" __attribute__((visibility("default")))
+
+// Chooses a pixel format from the zero-terminated attribute list (null: a 3.2 core profile), creates a
+// context sharing objects with share (null: none) and returns it retained; null on failure. Failing CGL
+// steps are printed on standard output as "<virtual screens> - <reason>".
+VELLORAN_GL_EXPORT CGLContextObj CreateContext(CGLContextObj share, CGLPixelFormatAttribute* attributes);
+// Drops both references CreateContext gave; null does nothing.
+VELLORAN_GL_EXPORT void DeleteContext(CGLContextObj ctx);
+// 0 on success; null detaches the calling thread from any context.
+VELLORAN_GL_EXPORT int SetCurrentContext(CGLContextObj ctx);
+VELLORAN_GL_EXPORT CGLContextObj GetCurrentContext();
+// True exactly when ctx is not null.
+VELLORAN_GL_EXPORT bool IsContextValid(CGLContextObj ctx);

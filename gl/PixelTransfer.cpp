@@ -1,0 +1,238 @@
+// Moves pixels between host worlds and render targets through one packed RGB buffer in a host handle.
+#include <cstdint>
+#include <limits>
+#include <string>
+
+#include <glm/gtc/packing.hpp>
+
+#include "gl/glrender.h"
+#include "host/Messages.h"
+#include "host/Suites.h"
+
+namespace {
+
+struct ClientFormat {
+    uint64_t bytesPerPixel;
+    GLenum type;
+};
+
+ClientFormat ClientFormatFor(int bitDepth, unsigned char halfFloat) {
+    if (bitDepth == 8) return {3, GL_UNSIGNED_BYTE};
+    if (halfFloat) return {6, GL_HALF_FLOAT};
+    return {12, GL_FLOAT};
+}
+
+std::string Dims(const PF_LayerDef* world) {
+    return std::to_string(world->width) + ", " + std::to_string(world->height);
+}
+
+// The transfer buffer: unlocked and disposed when the transfer leaves, whichever way it leaves (a host
+// code thrown by a missing suite included).
+class TransferBuffer {
+public:
+    TransferBuffer(const PF_HandleSuite2* suite, uint64_t size) : suite_(suite) {
+        // The host's handle sizes are 32-bit: a larger buffer is refused rather than allocated short.
+        if (size <= std::numeric_limits<A_u_long>::max()) handle_ = suite_->host_new_handle(A_u_long(size));
+    }
+    ~TransferBuffer() {
+        if (!handle_) return;
+        if (locked_) suite_->host_unlock_handle(handle_);
+        suite_->host_dispose_handle(handle_);
+    }
+    TransferBuffer(const TransferBuffer&) = delete;
+    TransferBuffer& operator=(const TransferBuffer&) = delete;
+
+    bool allocated() const { return handle_ != nullptr; }
+    void* Lock() {
+        void* pointer = suite_->host_lock_handle(handle_);
+        locked_ = pointer != nullptr;
+        return pointer;
+    }
+
+private:
+    const PF_HandleSuite2* suite_;
+    PF_Handle handle_ = nullptr;
+    bool locked_ = false;
+};
+
+// GL's default unpack state and no texture bound, back on every path of the upload.
+struct UnpackStateRestorer {
+    ~UnpackStateRestorer() {
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 4);
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+        glBindTexture(GL_TEXTURE_2D, 0);
+    }
+};
+
+// GL's default pack alignment and no framebuffer bound, back on every path of the read-back.
+struct PackStateRestorer {
+    ~PackStateRestorer() {
+        glPixelStorei(GL_PACK_ALIGNMENT, 4);
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    }
+};
+
+PF_Err Iterate(const AEGP_SuiteHandler& suites, PF_InData* in_data, PF_LayerDef* world, int bitDepth,
+               unsigned char halfFloat, bool upload, rgb_transfer_data* refcon) {
+    if (bitDepth == 8) {
+        return suites.Iterate8Suite1()->iterate(in_data, 0, world->height, world, nullptr, refcon,
+                                                upload ? RGB_In8 : RGB_Out8, world);
+    }
+    PF_IteratePixelFloatFunc callback = halfFloat ? (upload ? RGB_InHalf32 : RGB_OutHalf32)
+                                                  : (upload ? RGB_In32 : RGB_Out32);
+    return suites.IterateFloatSuite1()->iterate(in_data, 0, world->height, world, nullptr, refcon, callback, world);
+}
+
+size_t ElementIndex(const rgb_transfer_data* data, A_long x, A_long y) {
+    return (size_t(y) * size_t(data->world->width) + size_t(x)) * 3;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------------------------------------
+// Per-pixel callbacks
+// ---------------------------------------------------------------------------------------------------------
+PF_Err RGB_In8(void* refcon, A_long x, A_long y, PF_Pixel* in, PF_Pixel* /*out*/) {
+    auto* data = static_cast<rgb_transfer_data*>(refcon);
+    uint8_t* element = static_cast<uint8_t*>(data->buffer) + ElementIndex(data, x, y);
+    // Integer premultiplication, floor(channel * alpha / 255): exact for every input pair.
+    element[0] = uint8_t(unsigned(in->red) * in->alpha / 255u);
+    element[1] = uint8_t(unsigned(in->green) * in->alpha / 255u);
+    element[2] = uint8_t(unsigned(in->blue) * in->alpha / 255u);
+    return PF_Err_NONE;
+}
+
+PF_Err RGB_In32(void* refcon, A_long x, A_long y, PF_PixelFloat* in, PF_PixelFloat* /*out*/) {
+    auto* data = static_cast<rgb_transfer_data*>(refcon);
+    float* element = static_cast<float*>(data->buffer) + ElementIndex(data, x, y);
+    element[0] = in->red * in->alpha;
+    element[1] = in->green * in->alpha;
+    element[2] = in->blue * in->alpha;
+    return PF_Err_NONE;
+}
+
+PF_Err RGB_InHalf32(void* refcon, A_long x, A_long y, PF_PixelFloat* in, PF_PixelFloat* /*out*/) {
+    auto* data = static_cast<rgb_transfer_data*>(refcon);
+    uint16_t* element = static_cast<uint16_t*>(data->buffer) + ElementIndex(data, x, y);
+    element[0] = glm::packHalf1x16(in->red * in->alpha);
+    element[1] = glm::packHalf1x16(in->green * in->alpha);
+    element[2] = glm::packHalf1x16(in->blue * in->alpha);
+    return PF_Err_NONE;
+}
+
+PF_Err RGB_Out8(void* refcon, A_long x, A_long y, PF_Pixel* /*in*/, PF_Pixel* out) {
+    auto* data = static_cast<rgb_transfer_data*>(refcon);
+    const uint8_t* element = static_cast<const uint8_t*>(data->buffer) + ElementIndex(data, x, y);
+    *out = {255, element[0], element[1], element[2]};
+    return PF_Err_NONE;
+}
+
+PF_Err RGB_Out32(void* refcon, A_long x, A_long y, PF_PixelFloat* /*in*/, PF_PixelFloat* out) {
+    auto* data = static_cast<rgb_transfer_data*>(refcon);
+    const float* element = static_cast<const float*>(data->buffer) + ElementIndex(data, x, y);
+    *out = {1.0f, element[0], element[1], element[2]};
+    return PF_Err_NONE;
+}
+
+PF_Err RGB_OutHalf32(void* refcon, A_long x, A_long y, PF_PixelFloat* /*in*/, PF_PixelFloat* out) {
+    auto* data = static_cast<rgb_transfer_data*>(refcon);
+    const uint16_t* element = static_cast<const uint16_t*>(data->buffer) + ElementIndex(data, x, y);
+    *out = {1.0f, glm::unpackHalf1x16(element[0]), glm::unpackHalf1x16(element[1]), glm::unpackHalf1x16(element[2])};
+    return PF_Err_NONE;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Up and down
+// ---------------------------------------------------------------------------------------------------------
+PF_Err PX_FBO2::UploadToTexture(PF_LayerDef* world, short bitDepth, unsigned char halfFloat) {
+    if (m_colorBuffer.ID == 0) {
+        LogError("UploadToTexture() called without valid m_colorBuffer.ID\n", in_data);
+        return PF_Err_INVALID_CALLBACK;
+    }
+    if (!world) {
+        LogError("UploadToTexture() called without valid aeBuffer\n", in_data);
+        return PF_Err_INVALID_CALLBACK;
+    }
+    if (bitDepth != 8 && bitDepth != 32) {
+        LogError("UploadToTexture() called without valid bpc: " + std::to_string(bitDepth), in_data);
+        return PF_Err_INVALID_CALLBACK;
+    }
+
+    AEGP_SuiteHandler suites(in_data ? in_data->pica_basicP : nullptr);
+    const ClientFormat format = ClientFormatFor(bitDepth, halfFloat);
+    const uint64_t size = uint64_t(world->width) * uint64_t(world->height) * format.bytesPerPixel;
+
+    glBindTexture(GL_TEXTURE_2D, m_colorBuffer.ID);
+    UnpackStateRestorer restoreUnpackState;
+    TransferBuffer buffer(suites.HandleSuite2(), size);
+    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, world->width);
+    if (!buffer.allocated()) {
+        LogError("UploadToTexture(), failed to generate bufferH with dims of " + Dims(world) + "\n", in_data);
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    void* pointer = buffer.Lock();
+    if (!pointer) {
+        // Reported like the read-back does: a frame rendered from a texture that never got its pixels
+        // would otherwise pass for a good one.
+        LogError("UploadToTexture !bufferP: 0 with dims of " + Dims(world) + "\n", in_data);
+        return PF_Err_OUT_OF_MEMORY;
+    }
+
+    glTexImage2D(GL_TEXTURE_2D, 0, m_internalFormat, world->width, world->height, 0, GL_RGB, m_imageType, nullptr);
+    rgb_transfer_data refcon{pointer, world};
+    const PF_Err err = Iterate(suites, in_data, world, bitDepth, halfFloat, true, &refcon);
+    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, world->width, world->height, GL_RGB, format.type, pointer);
+    if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) {
+        LogError("UploadToTexture err macro code: " + std::to_string(err) + "with dims of " + Dims(world) + "\n",
+                 in_data);
+    }
+    return err;
+}
+
+PF_Err PX_FBO2::FBOtoEffectWorld(PF_LayerDef* world, int bitDepth, unsigned char halfFloat) {
+    return ::FBOtoEffectWorld(in_data, m_FBO_ID, world, bitDepth, halfFloat);
+}
+
+PF_Err FBOtoEffectWorld(PF_InData* in_data, GLuint framebuffer, PF_LayerDef* world, int bitDepth,
+                        unsigned char halfFloat) {
+    glFinish();
+    if (bitDepth != 8 && bitDepth != 32) {
+        LogError("FBOtoEffectWorld() called without valid bpc: " + std::to_string(bitDepth), in_data);
+        return PF_Err_INVALID_CALLBACK;
+    }
+    if (!world) {
+        LogError("FBOtoEffectWorld() called without valid world\n", in_data);
+        return PF_Err_INVALID_CALLBACK;
+    }
+
+    AEGP_SuiteHandler suites(in_data ? in_data->pica_basicP : nullptr);
+    const ClientFormat format = ClientFormatFor(bitDepth, halfFloat);
+    const uint64_t size = uint64_t(world->width) * uint64_t(world->height) * format.bytesPerPixel;
+
+    glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
+    PackStateRestorer restorePackState;
+    glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    glReadBuffer(GL_COLOR_ATTACHMENT0);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+
+    TransferBuffer buffer(suites.HandleSuite2(), size);
+    if (!buffer.allocated()) {
+        LogError("FBOtoEffectWorld(), failed to generate bufferH with dims of " + Dims(world) + "\n", in_data);
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    void* pointer = buffer.Lock();
+    if (!pointer) {
+        LogError("FBOtoEffectWorld !bufferP: 0 with dims of " + Dims(world) + "\n", in_data);
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    glReadPixels(0, 0, world->width, world->height, GL_RGB, format.type, pointer);
+    rgb_transfer_data refcon{pointer, world};
+    const PF_Err err = Iterate(suites, in_data, world, bitDepth, halfFloat, false, &refcon);
+    if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) {
+        LogError("FBOtoEffectWorld err macro code: " + std::to_string(err) + " with dims of " + Dims(world) + "\n",
+                 in_data);
+        return PF_Err_OUT_OF_MEMORY;
+    }
+    return err;
+}

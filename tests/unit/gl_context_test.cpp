@@ -1,0 +1,157 @@
+// The exported context interface on real EGL contexts.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <thread>
+#include <vector>
+
+#include "CGLStandIn.h"
+#include "gl/glrender.h"
+
+namespace {
+
+std::string StopCapturingStdout() {
+    std::fflush(stdout);
+    return testing::internal::GetCapturedStdout();
+}
+
+TEST(GLContext, DefaultContextIsCurrentCoreProfileOfAtLeast33) {
+    const int before = CGLStandInLiveContextCount();
+    CGLContextObj ctx = CreateContext(nullptr, nullptr);
+    ASSERT_TRUE(IsContextValid(ctx));
+    EXPECT_EQ(CGLStandInLiveContextCount(), before + 1);
+    ASSERT_EQ(SetCurrentContext(ctx), 0);
+    EXPECT_EQ(GetCurrentContext(), ctx);
+
+    GLint major = 0, minor = 0, profile = 0;
+    glGetIntegerv(GL_MAJOR_VERSION, &major);
+    glGetIntegerv(GL_MINOR_VERSION, &minor);
+    glGetIntegerv(GL_CONTEXT_PROFILE_MASK, &profile);
+    EXPECT_GE(major * 10 + minor, 33);
+    EXPECT_TRUE(profile & GL_CONTEXT_CORE_PROFILE_BIT);
+
+    EXPECT_EQ(SetCurrentContext(nullptr), 0);
+    EXPECT_EQ(GetCurrentContext(), nullptr);
+    DeleteContext(ctx);
+    // One release and one destroy balance the creation and the retain.
+    EXPECT_EQ(CGLStandInLiveContextCount(), before);
+}
+
+TEST(GLContext, DeletingTheCurrentContextDetachesAndFreesIt) {
+    const int before = CGLStandInLiveContextCount();
+    CGLContextObj ctx = CreateContext(nullptr, nullptr);
+    ASSERT_EQ(SetCurrentContext(ctx), 0);
+    DeleteContext(ctx);
+    EXPECT_EQ(GetCurrentContext(), nullptr);
+    EXPECT_EQ(CGLStandInLiveContextCount(), before);
+}
+
+TEST(GLContext, NullHandlesDoNothingAndPrintNothing) {
+    CGLContextObj ctx = CreateContext(nullptr, nullptr);
+    ASSERT_EQ(SetCurrentContext(ctx), 0);
+
+    testing::internal::CaptureStdout();
+    EXPECT_FALSE(IsContextValid(nullptr));
+    DeleteContext(nullptr);
+    EXPECT_EQ(SetCurrentContext(nullptr), 0);
+    EXPECT_EQ(GetCurrentContext(), nullptr);
+    EXPECT_EQ(StopCapturingStdout(), "");
+
+    DeleteContext(ctx);
+}
+
+TEST(GLContext, FailedCreationPrintsEachFailingStepAndReturnsNull) {
+    // A profile no driver offers stands for a system without a usable core profile.
+    CGLPixelFormatAttribute attributes[] = {kCGLPFAOpenGLProfile, CGLPixelFormatAttribute(0x7700),
+                                            CGLPixelFormatAttribute(0)};
+    const int before = CGLStandInLiveContextCount();
+    testing::internal::CaptureStdout();
+    CGLContextObj ctx = CreateContext(nullptr, attributes);
+    EXPECT_EQ(StopCapturingStdout(), std::string("0 - ") + CGLErrorString(kCGLBadValue) + "\n0 - " +
+                                         CGLErrorString(kCGLBadPixelFormat) + "\n");
+    EXPECT_EQ(ctx, nullptr);
+    EXPECT_FALSE(IsContextValid(ctx));
+    EXPECT_EQ(CGLStandInLiveContextCount(), before);
+}
+
+TEST(GLContext, ContextCurrentOnAnotherThreadCannotBeMadeCurrentHere) {
+    CGLContextObj ctx = CreateContext(nullptr, nullptr);
+    ASSERT_EQ(SetCurrentContext(ctx), 0);
+    int result = 0;
+    std::string printed;
+    std::thread other([&] {
+        testing::internal::CaptureStdout();
+        result = SetCurrentContext(ctx);
+        printed = StopCapturingStdout();
+        EXPECT_EQ(GetCurrentContext(), nullptr);
+    });
+    other.join();
+    EXPECT_NE(result, 0);
+    EXPECT_EQ(printed.rfind("Cannot Set CTX - ", 0), 0u) << printed;
+    EXPECT_EQ(GetCurrentContext(), ctx);
+    DeleteContext(ctx);
+}
+
+TEST(GLContext, SharedContextSeesTheObjectsOfItsShare) {
+    CGLContextObj first = CreateContext(nullptr, nullptr);
+    ASSERT_EQ(SetCurrentContext(first), 0);
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glBindTexture(GL_TEXTURE_2D, 0);
+
+    CGLContextObj second = CreateContext(first, nullptr);
+    ASSERT_TRUE(IsContextValid(second));
+    ASSERT_EQ(SetCurrentContext(second), 0);
+    EXPECT_TRUE(glIsTexture(texture));
+
+    CGLContextObj unshared = CreateContext(nullptr, nullptr);
+    ASSERT_EQ(SetCurrentContext(unshared), 0);
+    EXPECT_FALSE(glIsTexture(texture));
+
+    DeleteContext(unshared);
+    DeleteContext(second);
+    DeleteContext(first);
+}
+
+// Every render thread makes, uses and deletes its own context while the others do the same.
+TEST(GLContext, ThreadsCreateUseAndDeleteTheirOwnContextsAtOnce) {
+    constexpr int kThreads = 6;
+    const int before = CGLStandInLiveContextCount();
+    std::atomic<int> ready{0};
+    std::vector<int> failures(kThreads, 0);
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&, t] {
+            CGLContextObj ctx = CreateContext(nullptr, nullptr);
+            if (!IsContextValid(ctx) || SetCurrentContext(ctx) != 0 || GetCurrentContext() != ctx) {
+                ++failures[t];
+                return;
+            }
+            // Hold every context at once before drawing, so creation and use really overlap.
+            ++ready;
+            while (ready.load() < kThreads) std::this_thread::yield();
+
+            PX_FBO2 target;
+            if (target.CreateTextureFBO2(nullptr, 2, 2, GL_CLAMP_TO_EDGE, GL_RGB32F) != 0) ++failures[t];
+            const float value = float(t + 1) / 8.f;
+            glBindFramebuffer(GL_FRAMEBUFFER, target.m_FBO_ID);
+            glClearColor(value, 0.f, 0.f, 1.f);
+            glClear(GL_COLOR_BUFFER_BIT);
+            float pixel[4] = {};
+            glReadPixels(1, 1, 1, 1, GL_RGBA, GL_FLOAT, pixel);
+            glBindFramebuffer(GL_FRAMEBUFFER, 0);
+            if (pixel[0] != value) ++failures[t];
+            if (GetCurrentContext() != ctx) ++failures[t];
+            target.DeleteGenericFBO();
+            DeleteContext(ctx);
+            if (GetCurrentContext() != nullptr) ++failures[t];
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    for (int t = 0; t < kThreads; ++t) EXPECT_EQ(failures[t], 0) << "thread " << t;
+    EXPECT_EQ(CGLStandInLiveContextCount(), before);
+}
+
+}  // namespace

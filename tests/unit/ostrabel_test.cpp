@@ -1,0 +1,661 @@
+// The iris-blur library on real GL contexts: the convolution against a direct sum, the scaled upright iris
+// from one bright point, flat fields, kept energy, the small-radius copy, the failure reasons, concurrent
+// threads and the GL state it leaves behind.
+#include <EGL/egl.h>
+#include <EGL/eglext.h>
+#include <GL/glcorearb.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <limits>
+#include <ostream>
+#include <random>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "Ostrabel.h"
+#include "sdk/AE_EffectSuites.h"
+#include "sdk/SPBasic.h"
+
+namespace {
+
+// ---------------------------------------------------------------------------------------------------------
+// A surfaceless EGL context per thread; the display is shared and never terminated.
+// ---------------------------------------------------------------------------------------------------------
+EGLDisplay TestDisplay() {
+    static const EGLDisplay display = [] {
+        EGLDisplay d = eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
+        if (d != EGL_NO_DISPLAY && !eglInitialize(d, nullptr, nullptr)) d = EGL_NO_DISPLAY;
+        return d;
+    }();
+    return display;
+}
+
+class TestContext {
+public:
+    TestContext() {
+        EGLDisplay display = TestDisplay();
+        if (display == EGL_NO_DISPLAY || !eglBindAPI(EGL_OPENGL_API)) return;
+        const EGLint config_attributes[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
+                                            EGL_NONE};
+        EGLConfig config = nullptr;
+        EGLint count = 0;
+        if (!eglChooseConfig(display, config_attributes, &config, 1, &count) || count < 1) return;
+        const EGLint context_attributes[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 3,
+                                             EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
+                                             EGL_NONE};
+        context_ = eglCreateContext(display, config, EGL_NO_CONTEXT, context_attributes);
+        if (context_ != EGL_NO_CONTEXT &&
+            !eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context_)) {
+            eglDestroyContext(display, context_);
+            context_ = EGL_NO_CONTEXT;
+        }
+    }
+    ~TestContext() {
+        if (context_ == EGL_NO_CONTEXT) return;
+        eglMakeCurrent(TestDisplay(), EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+        eglDestroyContext(TestDisplay(), context_);
+    }
+    TestContext(const TestContext&) = delete;
+    TestContext& operator=(const TestContext&) = delete;
+    bool ok() const { return context_ != EGL_NO_CONTEXT; }
+    void* handle() const { return context_; }
+
+private:
+    EGLContext context_ = EGL_NO_CONTEXT;
+};
+
+// ---------------------------------------------------------------------------------------------------------
+// A host that answers "PF World Suite" 2 from the world's flags, counting acquisitions and releases.
+// ---------------------------------------------------------------------------------------------------------
+std::atomic<int> g_acquired{0}, g_released{0};
+
+PF_Err GetPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
+    if (world->world_flags & PF_WorldFlag_FLOAT)
+        *format = PF_PixelFormat_ARGB128;
+    else if (world->world_flags & PF_WorldFlag_DEEP)
+        *format = PF_PixelFormat_ARGB64;
+    else
+        *format = PF_PixelFormat_ARGB32;
+    return PF_Err_NONE;
+}
+
+const PF_WorldSuite2 kWorldSuite = {nullptr, nullptr, GetPixelFormat};
+
+SPErr AcquireSuite(const char* name, A_long version, const void** suite) {
+    if (std::strcmp(name, kPFWorldSuite) != 0 || version != kPFWorldSuiteVersion2) return kSPSuiteNotFoundError;
+    ++g_acquired;
+    *suite = &kWorldSuite;
+    return kSPNoError;
+}
+SPErr ReleaseSuite(const char*, A_long) {
+    ++g_released;
+    return kSPNoError;
+}
+SPErr AcquireNothing(const char*, A_long, const void**) { return kSPSuiteNotFoundError; }
+
+SPBasicSuite kBasicSuite = {AcquireSuite, ReleaseSuite, nullptr, nullptr, nullptr, nullptr, nullptr};
+SPBasicSuite kBasicSuiteWithoutWorlds = {AcquireNothing, ReleaseSuite, nullptr, nullptr, nullptr, nullptr, nullptr};
+
+PF_InData MakeInData(SPBasicSuite* basic = &kBasicSuite) {
+    PF_InData in_data{};
+    in_data.pica_basicP = basic;
+    return in_data;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Iris worlds (host layout: top-down rows, ARGB, padded rows) and GL images (bottom-up rows, RGBA)
+// ---------------------------------------------------------------------------------------------------------
+enum class Depth { k8, k32 };
+
+class IrisWorld {
+public:
+    // `weight(x, y)` gives a grey value and an alpha for host pixel (x, y), y counted from the top.
+    IrisWorld(Depth depth, int width, int height, const std::function<void(int, int, float&, float&)>& pixel)
+        : depth_(depth) {
+        const int pixel_bytes = depth == Depth::k8 ? int(sizeof(PF_Pixel8)) : int(sizeof(PF_PixelFloat));
+        world_.width = width;
+        world_.height = height;
+        world_.rowbytes = width * pixel_bytes + 3 * pixel_bytes;  // padded, as host rows often are
+        world_.world_flags = depth == Depth::k32 ? PF_WorldFlag_FLOAT : 0;
+        bytes_.assign(std::size_t(world_.rowbytes) * std::size_t(height), 0xEE);  // padding holds junk
+        world_.data = bytes_.data();
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                float grey = 0.0f, alpha = 0.0f;
+                pixel(x, y, grey, alpha);
+                Set(x, y, grey, grey, grey, alpha);
+            }
+    }
+    void Set(int x, int y, float red, float green, float blue, float alpha) {
+        unsigned char* row = bytes_.data() + std::size_t(y) * std::size_t(world_.rowbytes);
+        if (depth_ == Depth::k8) {
+            auto q = [](float v) { return A_u_char(std::lround(std::clamp(v, 0.0f, 1.0f) * 255.0f)); };
+            reinterpret_cast<PF_Pixel8*>(row)[x] = {q(alpha), q(red), q(green), q(blue)};
+        } else {
+            reinterpret_cast<PF_PixelFloat*>(row)[x] = {alpha, red, green, blue};
+        }
+    }
+    // The weight the host pixel carries, as the test's reference sees it: grey times alpha after quantising.
+    double Weight(int x, int y) const {
+        const unsigned char* row = bytes_.data() + std::size_t(y) * std::size_t(world_.rowbytes);
+        if (depth_ == Depth::k8) {
+            const PF_Pixel8& p = reinterpret_cast<const PF_Pixel8*>(row)[x];
+            return (p.green / 255.0) * (p.alpha / 255.0);
+        }
+        const PF_PixelFloat& p = reinterpret_cast<const PF_PixelFloat*>(row)[x];
+        return double(p.green) * double(p.alpha);
+    }
+    PF_EffectWorld* world() { return &world_; }
+
+private:
+    Depth depth_;
+    PF_EffectWorld world_{};
+    std::vector<unsigned char> bytes_;
+};
+
+struct Image {
+    int width = 0, height = 0;
+    std::vector<float> rgba;  // bottom-up rows
+    float& at(int x, int y, int c) { return rgba[(std::size_t(y) * std::size_t(width) + std::size_t(x)) * 4 + c]; }
+    float at(int x, int y, int c) const {
+        return rgba[(std::size_t(y) * std::size_t(width) + std::size_t(x)) * 4 + c];
+    }
+    double Sum(int c) const {
+        double sum = 0.0;
+        for (std::size_t i = std::size_t(c); i < rgba.size(); i += 4) sum += rgba[i];
+        return sum;
+    }
+};
+
+Image MakeImage(int width, int height, float value = 0.0f) {
+    Image image;
+    image.width = width;
+    image.height = height;
+    image.rgba.assign(std::size_t(width) * std::size_t(height) * 4, value);
+    return image;
+}
+
+Image RandomImage(int width, int height, unsigned seed) {
+    Image image = MakeImage(width, height);
+    std::mt19937 random(seed);
+    std::uniform_real_distribution<float> value(0.0f, 2.0f);
+    for (float& v : image.rgba) v = value(random);
+    return image;
+}
+
+// An RGBA32F texture attached to a framebuffer, as the effect's render targets are.
+class Target {
+public:
+    explicit Target(const Image& image) : width_(image.width), height_(image.height) {
+        glGenTextures(1, &texture_);
+        glBindTexture(GL_TEXTURE_2D, texture_);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_NEAREST);
+        glTexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_NEAREST);
+        glTexImage2D(GL_TEXTURE_2D, 0, GL_RGBA32F, width_, height_, 0, GL_RGBA, GL_FLOAT, image.rgba.data());
+        glBindTexture(GL_TEXTURE_2D, 0);
+        glGenFramebuffers(1, &framebuffer_);
+        glBindFramebuffer(GL_FRAMEBUFFER, framebuffer_);
+        glFramebufferTexture2D(GL_FRAMEBUFFER, GL_COLOR_ATTACHMENT0, GL_TEXTURE_2D, texture_, 0);
+        complete_ = glCheckFramebufferStatus(GL_FRAMEBUFFER) == GL_FRAMEBUFFER_COMPLETE;
+        glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    }
+    ~Target() {
+        glDeleteFramebuffers(1, &framebuffer_);
+        glDeleteTextures(1, &texture_);
+    }
+    Target(const Target&) = delete;
+    Target& operator=(const Target&) = delete;
+    bool complete() const { return complete_; }
+    GLuint framebuffer() const { return framebuffer_; }
+    Image Read() const {
+        Image image = MakeImage(width_, height_);
+        GLint previous = 0;
+        glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &previous);
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, framebuffer_);
+        glReadPixels(0, 0, width_, height_, GL_RGBA, GL_FLOAT, image.rgba.data());
+        glBindFramebuffer(GL_READ_FRAMEBUFFER, GLuint(previous));
+        return image;
+    }
+
+private:
+    int width_, height_;
+    GLuint texture_ = 0, framebuffer_ = 0;
+    bool complete_ = false;
+};
+
+constexpr int kErrorCapacity = 1023;
+
+// One level as the effect runs it: cache, convolution, disposal. Fails the test when the cache is refused.
+Image Convolve(void* pipeline, IrisWorld& iris, const Image& source, int sampling_level, float radius) {
+    Target source_target(source);
+    Target destination(MakeImage(source.width, source.height));
+    PF_InData in_data = MakeInData();
+    char reason[kErrorCapacity + 1] = {};
+    void* cache = CreateOstrabelImageCacheGL(&in_data, pipeline, 8, iris.world(), 50, 1, source_target.framebuffer(),
+                                             source.width, source.height, reason, kErrorCapacity);
+    EXPECT_NE(cache, nullptr) << reason;
+    OstrabelGL(cache, sampling_level, destination.framebuffer(), source.width, source.height, radius);
+    OstrabelDisposeBlurCacheGL(cache);
+    return destination.Read();
+}
+
+// An iris whose four quadrants weigh differently, so that a flip of either axis shows: the top half weighs
+// four times the bottom half and the left half twice the right half.
+IrisWorld QuadrantIris(Depth depth, int width, int height) {
+    return IrisWorld(depth, width, height, [width, height](int x, int y, float& grey, float& alpha) {
+        grey = (y < height / 2 ? 1.0f : 0.25f) * (x < width / 2 ? 1.0f : 0.5f);
+        alpha = 1.0f;
+    });
+}
+
+void ExpectDefaultBindings() {
+    GLint value = -1;
+    for (GLenum binding : {GL_READ_FRAMEBUFFER_BINDING, GL_DRAW_FRAMEBUFFER_BINDING, GL_TEXTURE_BINDING_2D,
+                           GL_PIXEL_PACK_BUFFER_BINDING, GL_PIXEL_UNPACK_BUFFER_BINDING}) {
+        glGetIntegerv(binding, &value);
+        EXPECT_EQ(value, 0) << "binding 0x" << std::hex << binding;
+    }
+    EXPECT_FALSE(glIsEnabled(GL_BLEND));
+    for (GLenum store : {GL_PACK_ALIGNMENT, GL_UNPACK_ALIGNMENT}) {
+        glGetIntegerv(store, &value);
+        EXPECT_EQ(value, 4);
+    }
+    for (GLenum store : {GL_PACK_ROW_LENGTH, GL_UNPACK_ROW_LENGTH, GL_PACK_SKIP_ROWS, GL_UNPACK_SKIP_ROWS}) {
+        glGetIntegerv(store, &value);
+        EXPECT_EQ(value, 0);
+    }
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
+class OstrabelTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_TRUE(context_.ok()) << "no surfaceless EGL context with OpenGL 3.3 core";
+        pipeline_ = CreateIrisPipelineOBJ(context_.handle());
+        ASSERT_NE(pipeline_, nullptr);
+        acquired_before_ = g_acquired.load();
+        released_before_ = g_released.load();
+    }
+    void TearDown() override {
+        DeletePipelineCtx(pipeline_);
+        EXPECT_EQ(g_acquired.load() - acquired_before_, g_released.load() - released_before_)
+            << "every acquired world suite is released";
+    }
+    TestContext context_;
+    void* pipeline_ = nullptr;
+    int acquired_before_ = 0, released_before_ = 0;
+};
+
+// ---------------------------------------------------------------------------------------------------------
+// The convolution itself
+// ---------------------------------------------------------------------------------------------------------
+
+// A 9 by 5 iris at radius 4.5 maps one iris pixel onto one buffer pixel, so the result must be the direct sum
+// out(x, y) = sum w(i, j) / W * src(x - (i - 4), y + (j - 2)) (iris rows top-down, buffer rows bottom-up).
+struct DirectCase {
+    const char* name;
+    Depth depth;
+    int width, height;
+    int sampling_level;
+};
+void PrintTo(const DirectCase& c, std::ostream* os) { *os << c.name; }
+
+class OstrabelDirect : public OstrabelTest, public ::testing::WithParamInterface<DirectCase> {};
+
+TEST_P(OstrabelDirect, MatchesTheDirectConvolutionSum) {
+    const DirectCase& c = GetParam();
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> value(0.0f, 1.0f);
+    IrisWorld iris(c.depth, 9, 5, [&](int, int, float& grey, float& alpha) {
+        grey = value(random);
+        alpha = value(random);
+    });
+    const Image source = RandomImage(c.width, c.height, 11);
+    const Image result = Convolve(pipeline_, iris, source, c.sampling_level, 4.5f);
+
+    double total = 0.0;
+    for (int j = 0; j < 5; ++j)
+        for (int i = 0; i < 9; ++i) total += iris.Weight(i, j);
+    double worst = 0.0;
+    for (int y = 0; y < c.height; ++y)
+        for (int x = 0; x < c.width; ++x)
+            for (int ch = 0; ch < 4; ++ch) {
+                double expected = 0.0;
+                for (int j = 0; j < 5; ++j)
+                    for (int i = 0; i < 9; ++i) {
+                        const int sx = x - (i - 4), sy = y + (j - 2);
+                        if (sx >= 0 && sy >= 0 && sx < c.width && sy < c.height)
+                            expected += iris.Weight(i, j) / total * source.at(sx, sy, ch);
+                    }
+                worst = std::max(worst, std::fabs(expected - result.at(x, y, ch)));
+            }
+    EXPECT_LT(worst, 2e-5);
+    ExpectDefaultBindings();
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, OstrabelDirect,
+                         ::testing::Values(DirectCase{"Float", Depth::k32, 37, 29, 3},
+                                           DirectCase{"EightBit", Depth::k8, 37, 29, 1},
+                                           DirectCase{"WiderThanManyThreadsNeed", Depth::k32, 150, 100, 5}),
+                         [](const ::testing::TestParamInfo<DirectCase>& info) { return info.param.name; });
+
+// One bright point: the 200 by 100 iris comes back upright, with its longer side over twice the radius.
+struct ImpulseCase {
+    const char* name;
+    Depth depth;
+    int sampling_level;
+    float radius;
+    int width, height;  // buffer
+    int tolerance;      // pixels of the footprint's extent; a coarse grid softens the edges
+};
+void PrintTo(const ImpulseCase& c, std::ostream* os) { *os << c.name; }
+
+class OstrabelImpulse : public OstrabelTest, public ::testing::WithParamInterface<ImpulseCase> {};
+
+TEST_P(OstrabelImpulse, ReproducesTheScaledIrisUpright) {
+    const ImpulseCase& c = GetParam();
+    IrisWorld iris = QuadrantIris(c.depth, 200, 100);
+    Image source = MakeImage(c.width, c.height);
+    const int cx = c.width / 2, cy = c.height / 2;
+    for (int ch = 0; ch < 4; ++ch) source.at(cx, cy, ch) = 100.0f;
+    const Image result = Convolve(pipeline_, iris, source, c.sampling_level, c.radius);
+
+    float peak = 0.0f, lowest = 0.0f;
+    for (float v : result.rgba) peak = std::max(peak, v), lowest = std::min(lowest, v);
+    EXPECT_GE(lowest, 0.0f) << "no negative output";
+    int left = c.width, right = -1, bottom = c.height, top = -1;
+    double quadrant[2][2] = {};  // [upper][left]
+    for (int y = 0; y < c.height; ++y)
+        for (int x = 0; x < c.width; ++x) {
+            const float v = result.at(x, y, 1);
+            if (v <= 0.01f * peak) continue;
+            left = std::min(left, x), right = std::max(right, x);
+            bottom = std::min(bottom, y), top = std::max(top, y);
+            if (x != cx && y != cy) quadrant[y > cy][x < cx] += v;
+        }
+    const double expected_width = 2.0 * c.radius, expected_height = c.radius;
+    EXPECT_NEAR(right - left, expected_width, c.tolerance);
+    EXPECT_NEAR(top - bottom, expected_height, c.tolerance);
+    EXPECT_NEAR((left + right) / 2.0, cx, 1.0) << "centred on the point";
+    EXPECT_NEAR((bottom + top) / 2.0, cy, 1.0);
+    // GL's upward is the picture's upward: the iris's heavy top half must land above the point.
+    EXPECT_NEAR(quadrant[1][1] / quadrant[0][1], 4.0, 0.4) << "upper over lower half";
+    EXPECT_NEAR(quadrant[1][1] / quadrant[1][0], 2.0, 0.2) << "left over right half";
+    for (int ch = 0; ch < 4; ++ch) EXPECT_NEAR(result.Sum(ch), 100.0, 1e-2) << "channel " << ch;
+    ExpectDefaultBindings();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OstrabelImpulse,
+    ::testing::Values(ImpulseCase{"Radius20", Depth::k8, 3, 20.0f, 96, 64, 1},
+                      ImpulseCase{"Radius20Float", Depth::k32, 1, 20.0f, 96, 64, 1},
+                      ImpulseCase{"Radius40OnTheCoarsestGrid", Depth::k8, 5, 40.0f, 128, 96, 4}),
+    [](const ::testing::TestParamInfo<ImpulseCase>& info) { return info.param.name; });
+
+// A flat field stays flat wherever the whole kernel lies inside the image (beyond its edges it is black).
+struct FlatCase {
+    const char* name;
+    int sampling_level;
+    float radius;
+    int size;
+};
+void PrintTo(const FlatCase& c, std::ostream* os) { *os << c.name; }
+
+class OstrabelFlat : public OstrabelTest, public ::testing::WithParamInterface<FlatCase> {};
+
+TEST_P(OstrabelFlat, StaysFlatInside) {
+    const FlatCase& c = GetParam();
+    std::mt19937 random(3);
+    std::uniform_real_distribution<float> value(0.0f, 1.0f);
+    IrisWorld iris(Depth::k32, 31, 17, [&](int, int, float& grey, float& alpha) {
+        grey = value(random);
+        alpha = 1.0f;
+    });
+    const float level[4] = {0.7f, 0.2f, 1.5f, 1.0f};
+    Image source = MakeImage(c.size, c.size);
+    for (std::size_t i = 0; i < source.rgba.size(); ++i) source.rgba[i] = level[i % 4];
+    const Image result = Convolve(pipeline_, iris, source, c.sampling_level, c.radius);
+
+    const int margin_x = int(std::ceil(c.radius)) + 4, margin_y = int(std::ceil(c.radius * 17 / 31)) + 4;
+    ASSERT_LT(2 * margin_x, c.size);
+    double worst = 0.0;
+    for (int y = margin_y; y < c.size - margin_y; ++y)
+        for (int x = margin_x; x < c.size - margin_x; ++x)
+            for (int ch = 0; ch < 4; ++ch)
+                worst = std::max(worst, std::fabs(result.at(x, y, ch) / level[ch] - 1.0));
+    EXPECT_LT(worst, 1e-5);
+    // At the border half the kernel reaches into the black outside.
+    EXPECT_LT(result.at(0, 0, 0), 0.5f * level[0]);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, OstrabelFlat,
+                         ::testing::Values(FlatCase{"Finest", 1, 6.5f, 48}, FlatCase{"Standard", 3, 12.0f, 64},
+                                           FlatCase{"CoarsestGrid", 5, 40.0f, 128}),
+                         [](const ::testing::TestParamInfo<FlatCase>& info) { return info.param.name; });
+
+// The sum of the image is kept when the glow stays inside the buffer.
+struct EnergyCase {
+    const char* name;
+    int sampling_level;
+    float radius;
+};
+void PrintTo(const EnergyCase& c, std::ostream* os) { *os << c.name; }
+
+class OstrabelEnergy : public OstrabelTest, public ::testing::WithParamInterface<EnergyCase> {};
+
+TEST_P(OstrabelEnergy, KeepsTheSumOfTheImage) {
+    const EnergyCase& c = GetParam();
+    IrisWorld iris = QuadrantIris(Depth::k8, 200, 100);
+    Image source = MakeImage(128, 96);
+    std::mt19937 random(5);
+    std::uniform_real_distribution<float> value(0.0f, 3.0f);
+    for (int y = 43; y < 53; ++y)
+        for (int x = 59; x < 69; ++x)
+            for (int ch = 0; ch < 4; ++ch) source.at(x, y, ch) = value(random);
+    const Image result = Convolve(pipeline_, iris, source, c.sampling_level, c.radius);
+    for (int ch = 0; ch < 4; ++ch) EXPECT_NEAR(result.Sum(ch) / source.Sum(ch), 1.0, 1e-4) << "channel " << ch;
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, OstrabelEnergy,
+                         ::testing::Values(EnergyCase{"FullResolution", 1, 8.0f}, EnergyCase{"CoarseGrid", 5, 40.0f}),
+                         [](const ::testing::TestParamInfo<EnergyCase>& info) { return info.param.name; });
+
+TEST_F(OstrabelTest, RadiusUnderHalfAPixelCopiesTheSource) {
+    IrisWorld iris = QuadrantIris(Depth::k8, 20, 10);
+    const Image source = RandomImage(23, 17, 9);
+    for (float radius : {0.3f, 0.0f, -4.0f, std::numeric_limits<float>::quiet_NaN()}) {
+        const Image result = Convolve(pipeline_, iris, source, 3, radius);
+        EXPECT_EQ(result.rgba, source.rgba) << "radius " << radius;
+    }
+    // Just above the limit the kernel is still a single pixel wide: a copy again, computed the long way.
+    const Image at_half = Convolve(pipeline_, iris, source, 3, 0.5f);
+    for (std::size_t i = 0; i < source.rgba.size(); ++i) ASSERT_NEAR(at_half.rgba[i], source.rgba[i], 1e-5);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Null handles and failures
+// ---------------------------------------------------------------------------------------------------------
+TEST_F(OstrabelTest, NullCacheAndPipelineDoNothing) {
+    const Image before = RandomImage(16, 12, 4);
+    Target destination(before);
+    OstrabelGL(nullptr, 3, destination.framebuffer(), 16, 12, 10.0f);
+    OstrabelDisposeBlurCacheGL(nullptr);
+    DeletePipelineCtx(nullptr);
+    EXPECT_EQ(destination.Read().rgba, before.rgba);
+    ExpectDefaultBindings();
+}
+
+struct FailureCase {
+    const char* name;
+    // Spoils one thing of a valid call.
+    std::function<void(PF_InData*&, void*& pipeline, IrisWorld&, GLuint& framebuffer, int& width)> spoil;
+};
+void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+
+class OstrabelFailure : public OstrabelTest, public ::testing::WithParamInterface<FailureCase> {};
+
+TEST_P(OstrabelFailure, GivesAReasonAndNoCache) {
+    IrisWorld iris = QuadrantIris(Depth::k32, 20, 10);
+    Target source(RandomImage(16, 12, 2));
+    PF_InData in_data = MakeInData();
+    PF_InData* in_dataP = &in_data;
+    void* pipeline = pipeline_;
+    GLuint framebuffer = source.framebuffer();
+    int width = 16;
+    GetParam().spoil(in_dataP, pipeline, iris, framebuffer, width);
+
+    char reason[kErrorCapacity + 1];
+    std::memset(reason, 'x', sizeof reason);
+    void* cache = CreateOstrabelImageCacheGL(in_dataP, pipeline, 8, iris.world(), 50, 1, framebuffer, width, 12,
+                                             reason, kErrorCapacity);
+    EXPECT_EQ(cache, nullptr);
+    const void* end = std::memchr(reason, '\0', kErrorCapacity);
+    ASSERT_NE(end, nullptr) << "the reason ends within the capacity";
+    EXPECT_GT(std::strlen(reason), 10u);
+    EXPECT_EQ(reason[kErrorCapacity], 'x') << "nothing written past the capacity";
+    OstrabelDisposeBlurCacheGL(cache);
+    ExpectDefaultBindings();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OstrabelFailure,
+    ::testing::Values(
+        FailureCase{"IrisWithoutPixels", [](auto&, auto&, IrisWorld& iris, auto&, auto&) { iris.world()->data = nullptr; }},
+        FailureCase{"IrisOfZeroWidth", [](auto&, auto&, IrisWorld& iris, auto&, auto&) { iris.world()->width = 0; }},
+        FailureCase{"IrisRowsShorterThanItsWidth",
+                    [](auto&, auto&, IrisWorld& iris, auto&, auto&) { iris.world()->rowbytes = 8; }},
+        FailureCase{"BlackIris",
+                    [](auto&, auto&, IrisWorld& iris, auto&, auto&) {
+                        for (int y = 0; y < 10; ++y)
+                            for (int x = 0; x < 20; ++x) iris.Set(x, y, 0.0f, 0.0f, 0.0f, 1.0f);
+                    }},
+        FailureCase{"TransparentIris",
+                    [](auto&, auto&, IrisWorld& iris, auto&, auto&) {
+                        for (int y = 0; y < 10; ++y)
+                            for (int x = 0; x < 20; ++x) iris.Set(x, y, 1.0f, 1.0f, 1.0f, 0.0f);
+                    }},
+        FailureCase{"NegativeIris",
+                    [](auto&, auto&, IrisWorld& iris, auto&, auto&) {
+                        for (int y = 0; y < 10; ++y)
+                            for (int x = 0; x < 20; ++x) iris.Set(x, y, -1.0f, -1.0f, -1.0f, 1.0f);
+                    }},
+        FailureCase{"SixteenBitIris",
+                    [](auto&, auto&, IrisWorld& iris, auto&, auto&) { iris.world()->world_flags = PF_WorldFlag_DEEP; }},
+        FailureCase{"NoWorldSuite",
+                    [](PF_InData*& in_data, auto&, auto&, auto&, auto&) { in_data->pica_basicP = &kBasicSuiteWithoutWorlds; }},
+        FailureCase{"NoInData", [](PF_InData*& in_data, auto&, auto&, auto&, auto&) { in_data = nullptr; }},
+        FailureCase{"NoPipeline", [](auto&, void*& pipeline, auto&, auto&, auto&) { pipeline = nullptr; }},
+        FailureCase{"NoSuchFramebuffer", [](auto&, auto&, auto&, GLuint& framebuffer, auto&) { framebuffer = 4242; }},
+        FailureCase{"DefaultFramebuffer", [](auto&, auto&, auto&, GLuint& framebuffer, auto&) { framebuffer = 0; }},
+        FailureCase{"ZeroWidth", [](auto&, auto&, auto&, auto&, int& width) { width = 0; }}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+
+TEST_F(OstrabelTest, ReasonIsCutToTheCapacity) {
+    IrisWorld iris = QuadrantIris(Depth::k8, 20, 10);
+    iris.world()->data = nullptr;
+    PF_InData in_data = MakeInData();
+    char reason[16];
+    std::memset(reason, 'x', sizeof reason);
+    EXPECT_EQ(CreateOstrabelImageCacheGL(&in_data, pipeline_, 8, iris.world(), 50, 1, 0, 16, 12, reason, 8), nullptr);
+    EXPECT_EQ(std::strlen(reason), 7u);
+    EXPECT_EQ(reason[8], 'x');
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Threads and GL state
+// ---------------------------------------------------------------------------------------------------------
+
+// Two render threads, each with its own context and pipeline object, convolving at the same time get
+// exactly what one thread gets; the sizes are large enough that each call also spreads over workers.
+TEST_F(OstrabelTest, TwoThreadsAtOnceMatchOneThread) {
+    const Image source = RandomImage(200, 160, 21);
+    const float radii[] = {24.0f, 7.5f, 60.0f};
+    const int levels[] = {1, 3, 5};
+    std::vector<Image> expected;
+    {
+        IrisWorld iris = QuadrantIris(Depth::k8, 200, 100);
+        for (int i = 0; i < 3; ++i) expected.push_back(Convolve(pipeline_, iris, source, levels[i], radii[i]));
+    }
+    std::atomic<int> mismatches{0}, ready{0};
+    auto render = [&] {
+        TestContext context;
+        if (!context.ok()) {
+            ++mismatches;
+            return;
+        }
+        void* pipeline = CreateIrisPipelineOBJ(context.handle());
+        IrisWorld iris = QuadrantIris(Depth::k8, 200, 100);
+        ++ready;
+        while (ready.load() < 2) std::this_thread::yield();  // start together
+        for (int round = 0; round < 2; ++round)
+            for (int i = 0; i < 3; ++i)
+                if (Convolve(pipeline, iris, source, levels[i], radii[i]).rgba != expected[std::size_t(i)].rgba)
+                    ++mismatches;
+        DeletePipelineCtx(pipeline);
+    };
+    std::thread first(render), second(render);
+    first.join();
+    second.join();
+    EXPECT_EQ(mismatches.load(), 0);
+}
+
+// A caller's unusual state (another texture unit and binding, a scissor box, pixel-store values, bound
+// framebuffers) neither spoils the result nor survives changed.
+TEST_F(OstrabelTest, LeavesTheCallersGLStateAsFound) {
+    IrisWorld iris = QuadrantIris(Depth::k8, 200, 100);
+    const Image source = RandomImage(64, 48, 13);
+    const Image expected = Convolve(pipeline_, iris, source, 3, 10.0f);
+    ExpectDefaultBindings();
+
+    Target source_target(source), destination(MakeImage(64, 48)), bystander(MakeImage(4, 4));
+    GLuint texture = 0;
+    glGenTextures(1, &texture);
+    glActiveTexture(GL_TEXTURE2);
+    glBindTexture(GL_TEXTURE_2D, texture);
+    glBindFramebuffer(GL_FRAMEBUFFER, bystander.framebuffer());
+    glEnable(GL_SCISSOR_TEST);
+    glScissor(1, 1, 2, 2);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 7);
+    glPixelStorei(GL_PACK_ALIGNMENT, 1);
+
+    PF_InData in_data = MakeInData();
+    char reason[kErrorCapacity + 1] = {};
+    void* cache = CreateOstrabelImageCacheGL(&in_data, pipeline_, 8, iris.world(), 50, 1, source_target.framebuffer(),
+                                             64, 48, reason, kErrorCapacity);
+    ASSERT_NE(cache, nullptr) << reason;
+    OstrabelGL(cache, 3, destination.framebuffer(), 64, 48, 10.0f);
+    OstrabelDisposeBlurCacheGL(cache);
+
+    GLint value = 0;
+    glGetIntegerv(GL_ACTIVE_TEXTURE, &value);
+    EXPECT_EQ(value, GL_TEXTURE2);
+    glGetIntegerv(GL_TEXTURE_BINDING_2D, &value);
+    EXPECT_EQ(GLuint(value), texture);
+    glGetIntegerv(GL_READ_FRAMEBUFFER_BINDING, &value);
+    EXPECT_EQ(GLuint(value), bystander.framebuffer());
+    glGetIntegerv(GL_DRAW_FRAMEBUFFER_BINDING, &value);
+    EXPECT_EQ(GLuint(value), bystander.framebuffer());
+    EXPECT_TRUE(glIsEnabled(GL_SCISSOR_TEST));
+    glGetIntegerv(GL_UNPACK_ROW_LENGTH, &value);
+    EXPECT_EQ(value, 7);
+    glGetIntegerv(GL_PACK_ALIGNMENT, &value);
+    EXPECT_EQ(value, 1);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+
+    glDisable(GL_SCISSOR_TEST);
+    glPixelStorei(GL_UNPACK_ROW_LENGTH, 0);
+    glPixelStorei(GL_PACK_ALIGNMENT, 4);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glBindTexture(GL_TEXTURE_2D, 0);
+    glActiveTexture(GL_TEXTURE0);
+    glDeleteTextures(1, &texture);
+    EXPECT_EQ(destination.Read().rgba, expected.rgba);
+}
+
+}  // namespace
