@@ -1,13 +1,20 @@
 #include "host/ParamsSetup.h"
 
+#include <cstring>
+
 #include "host/Messages.h"
 #include "host/ParamsTable.h"
 #include "host/Platform.h"
+#include "render/ThreadState.h"
 #include "sdk/AE_CustomUI.h"
 
-__attribute__((weak)) GlobalGLTexts GlobalGLTextsOfBlock(const void* /*block*/) {
+GlobalGLTexts GlobalGLTextsOfBlock(const void* block) {
+    const GlobalRenderData* data = static_cast<const GlobalRenderData*>(block);
     GlobalGLTexts texts;
     texts.hasBlock = true;
+    // Bounded reads: the texts are NUL-terminated within their fields when global setup filled them.
+    texts.renderer.assign(data->glRenderer, strnlen(data->glRenderer, sizeof data->glRenderer));
+    texts.version.assign(data->glVersion, strnlen(data->glVersion, sizeof data->glVersion));
     return texts;
 }
 

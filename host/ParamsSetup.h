@@ -14,8 +14,7 @@ struct GlobalGLTexts {
     std::string version;
 };
 
-// The texts of a global data block (never null). Defined where the block's record is: the global render state.
-// Until that unit links in, a weak definition reports the block with empty texts.
+// The texts of a global data block (never null), a GlobalRenderData.
 GlobalGLTexts GlobalGLTextsOfBlock(const void* block);
 // Follows the host handle directly; a null handle or a null block counts as no block.
 GlobalGLTexts ReadGlobalGLTexts(PF_Handle global_data);

@@ -4,17 +4,10 @@
 
 #include <vector>
 
+#include "gl/Uniforms.h"  // Vec2f, Matrix44f
 #include "host/ParamIndex.h"
 #include "render/GlowLevels.h"
 #include "sdk/AE_Effect.h"
-
-// Plain records with components in order, as the uniform senders hand them to GL.
-struct Vec2f {
-    float x = 0, y = 0;
-};
-struct Matrix44f {
-    float m[16] = {};
-};
 
 // Reference data of the lens-dirt pixel callbacks.
 struct lens_mirror_data {
@@ -74,12 +67,12 @@ struct myParams {
     int32_t view = 0;
     int32_t lensDirtMode = 0;
     int32_t auxExpansion = 0;
-    Vec2f worldOffset;
-    Vec2f worldScale;
+    Vec2f worldOffset = {};
+    Vec2f worldScale = {};
     float stepsMultiplier = 0;
     int32_t maxGlowLevels = 0;
     std::vector<bloomMip> bloomMips;
-    Matrix44f xform;
+    Matrix44f xform = {};
     int32_t edgeBehaviour = 0;
     float downsampleX = 0;
     std::vector<float> irisRadii;

@@ -6,12 +6,14 @@
 #include <cmath>
 #include <cstring>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "host/ParamIndex.h"
 #include "host/ParamsSetup.h"
+#include "render/ThreadState.h"
 #include "sdk/AE_CustomUI.h"
 
 namespace {
@@ -520,6 +522,24 @@ TEST(ParamsSetup, RealSetupNamesTheSystemAndFindsNoBlockInAnEmptyHandle) {
     EXPECT_EQ(std::string(rec.params[PARAM_OS_VERSION_BUTTON - 1].def.name).rfind("OS ", 0), 0u);
     EXPECT_STREQ(rec.params[PARAM_GL_RENDERER_BUTTON - 1].def.name, "NULL");
     EXPECT_STREQ(rec.params[PARAM_GL_VERSION_GROUP - 1].def.name, "");
+}
+
+TEST(ParamsSetup, RealSetupReadsTheGlobalBlocksTexts) {
+    auto block = std::make_unique<GlobalRenderData>();
+    const std::string renderer(40, 'r');
+    std::memcpy(block->glRenderer, renderer.c_str(), renderer.size() + 1);
+    std::strcpy(block->glVersion, "3.3 (Core Profile) Mesa 22.3.6");
+    void* pointer = block.get();
+    Recorder rec;
+    PF_InData in{};
+    PF_OutData out{};
+    in.effect_ref = &rec;
+    in.inter.add_param = &RecordAdd;
+    in.inter.register_ui = &RecordUI;
+    out.global_data = &pointer;
+    ASSERT_EQ(ParamsSetup(&in, &out, nullptr, nullptr), PF_Err_NONE);
+    EXPECT_EQ(rec.params[PARAM_GL_RENDERER_BUTTON - 1].def.name, renderer.substr(0, 31));
+    EXPECT_STREQ(rec.params[PARAM_GL_VERSION_GROUP - 1].def.name, "3.3 (Core Profile) Mesa 22.3.6");
 }
 
 TEST(ParamsSetup, FailedAdditionStopsTheSetupAndLeavesNumParams) {

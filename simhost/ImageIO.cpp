@@ -1,0 +1,259 @@
+#include "simhost/ImageIO.h"
+
+#include <png.h>
+
+#include <ImfChannelList.h>
+#include <ImfFrameBuffer.h>
+#include <ImfHeader.h>
+#include <ImfInputFile.h>
+#include <ImfOutputFile.h>
+#include <ImathBox.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+#include <memory>
+#include <stdexcept>
+#include <vector>
+
+namespace simhost {
+
+namespace {
+
+struct FileCloser {
+    void operator()(FILE* f) const {
+        if (f) std::fclose(f);
+    }
+};
+using File = std::unique_ptr<FILE, FileCloser>;
+
+[[noreturn]] void Fail(const std::string& path, const std::string& why) {
+    throw std::runtime_error(path + ": " + why);
+}
+
+// libpng reports errors by longjmp; turn them into a C++ error once back outside its frames.
+void PngError(png_structp png, png_const_charp message) {
+    auto* text = static_cast<std::string*>(png_get_error_ptr(png));
+    if (text) *text = message ? message : "libpng error";
+    png_longjmp(png, 1);
+}
+void PngWarning(png_structp, png_const_charp) {}
+
+std::string Lower(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return s;
+}
+bool EndsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+}  // namespace
+
+SimWorld ReadPng(const std::string& path) {
+    File file(std::fopen(path.c_str(), "rb"));
+    if (!file) Fail(path, "cannot open");
+    png_byte signature[8];
+    if (std::fread(signature, 1, 8, file.get()) != 8 || png_sig_cmp(signature, 0, 8) != 0) Fail(path, "not a PNG file");
+
+    std::string error;
+    png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &error, PngError, PngWarning);
+    if (!png) Fail(path, "out of memory");
+    png_infop info = png_create_info_struct(png);
+    std::vector<png_byte> pixels;
+    std::vector<png_bytep> rows;
+    png_uint_32 width = 0, height = 0;
+    int depth = 8;
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        Fail(path, error);
+    }
+    if (!info) png_error(png, "out of memory");
+    png_init_io(png, file.get());
+    png_set_sig_bytes(png, 8);
+    png_read_info(png, info);
+    width = png_get_image_width(png, info);
+    height = png_get_image_height(png, info);
+    depth = png_get_bit_depth(png, info);
+    const int colorType = png_get_color_type(png, info);
+    if (width == 0 || height == 0 || width > 16384 || height > 16384) png_error(png, "unsupported image size");
+    // Everything becomes RGBA with 8 or 16 bits per channel, 16-bit samples in host byte order.
+    if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
+    if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
+    if (depth < 8) png_set_packing(png);
+    if (colorType == PNG_COLOR_TYPE_GRAY && depth < 8) png_set_expand_gray_1_2_4_to_8(png);
+    if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
+    if (!(colorType & PNG_COLOR_MASK_ALPHA)) png_set_add_alpha(png, depth == 16 ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
+    if (depth == 16) png_set_swap(png);
+    png_read_update_info(png, info);
+    depth = depth == 16 ? 16 : 8;
+    const size_t rowBytes = png_get_rowbytes(png, info);
+    pixels.resize(rowBytes * height);
+    rows.resize(height);
+    for (png_uint_32 y = 0; y < height; ++y) rows[y] = pixels.data() + y * rowBytes;
+    png_read_image(png, rows.data());
+    png_read_end(png, nullptr);
+    png_destroy_read_struct(&png, &info, nullptr);
+
+    if (depth == 8) {
+        SimWorld world(A_long(width), A_long(height), PixelDepth::k8);
+        for (png_uint_32 y = 0; y < height; ++y) {
+            const png_byte* src = rows[y];
+            PF_Pixel* dst = world.Row<PF_Pixel>(A_long(y));
+            for (png_uint_32 x = 0; x < width; ++x, src += 4) {
+                const unsigned a = src[3];
+                auto pre = [a](unsigned c) { return A_u_char((c * a + 127) / 255); };
+                dst[x] = {A_u_char(a), pre(src[0]), pre(src[1]), pre(src[2])};
+            }
+        }
+        return world;
+    }
+    SimWorld world(A_long(width), A_long(height), PixelDepth::k32f);
+    for (png_uint_32 y = 0; y < height; ++y) {
+        const auto* src = reinterpret_cast<const uint16_t*>(rows[y]);
+        PF_PixelFloat* dst = world.Row<PF_PixelFloat>(A_long(y));
+        for (png_uint_32 x = 0; x < width; ++x, src += 4) {
+            const float a = src[3] / 65535.f;
+            dst[x] = {a, src[0] / 65535.f * a, src[1] / 65535.f * a, src[2] / 65535.f * a};
+        }
+    }
+    return world;
+}
+
+void WritePng(const std::string& path, const SimWorld& world) {
+    const A_long width = world.width(), height = world.height();
+    if (width <= 0 || height <= 0) Fail(path, "empty image");
+    std::vector<png_byte> pixels(size_t(width) * size_t(height) * 4);
+    for (A_long y = 0; y < height; ++y) {
+        for (A_long x = 0; x < width; ++x) {
+            const PF_PixelFloat p = world.GetFloat(x, y);
+            const float a = std::clamp(p.alpha, 0.f, 1.f);
+            auto straight = [a](float c) {
+                const float v = a > 0.f ? c / a : 0.f;
+                return png_byte(std::lround(std::clamp(v, 0.f, 1.f) * 255.f));
+            };
+            png_byte* out = &pixels[(size_t(y) * size_t(width) + size_t(x)) * 4];
+            out[0] = straight(p.red);
+            out[1] = straight(p.green);
+            out[2] = straight(p.blue);
+            out[3] = png_byte(std::lround(a * 255.f));
+        }
+    }
+    File file(std::fopen(path.c_str(), "wb"));
+    if (!file) Fail(path, "cannot create");
+    std::string error;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, PngError, PngWarning);
+    if (!png) Fail(path, "out of memory");
+    png_infop info = png_create_info_struct(png);
+    std::vector<png_bytep> rows(static_cast<size_t>(height));
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        Fail(path, error);
+    }
+    if (!info) png_error(png, "out of memory");
+    png_init_io(png, file.get());
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (A_long y = 0; y < height; ++y) rows[size_t(y)] = &pixels[size_t(y) * size_t(width) * 4];
+    png_write_image(png, rows.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    if (std::fflush(file.get()) != 0) Fail(path, "write failed");
+}
+
+SimWorld ReadExr(const std::string& path) {
+    try {
+        Imf::InputFile file(path.c_str());
+        const Imath::Box2i window = file.header().dataWindow();
+        const A_long width = window.max.x - window.min.x + 1, height = window.max.y - window.min.y + 1;
+        if (width <= 0 || height <= 0) Fail(path, "empty image");
+        SimWorld world(width, height, PixelDepth::k32f);
+        // The world's rows hold alpha, red, green, blue; each channel is a FLOAT slice into them, placed so
+        // that the data window's corner lands on the world's first pixel.
+        const size_t xStride = sizeof(PF_PixelFloat), yStride = size_t(world.rowbytes());
+        char* base = reinterpret_cast<char*>(world.Row<PF_PixelFloat>(0)) -
+                     ptrdiff_t(window.min.x) * ptrdiff_t(xStride) - ptrdiff_t(window.min.y) * ptrdiff_t(yStride);
+        Imf::FrameBuffer frame;
+        auto slice = [&](const char* name, size_t offset, double fill) {
+            frame.insert(name, Imf::Slice(Imf::FLOAT, base + offset, xStride, yStride, 1, 1, fill));
+        };
+        slice("A", offsetof(PF_PixelFloat, alpha), 1.0);
+        slice("R", offsetof(PF_PixelFloat, red), 0.0);
+        slice("G", offsetof(PF_PixelFloat, green), 0.0);
+        slice("B", offsetof(PF_PixelFloat, blue), 0.0);
+        file.setFrameBuffer(frame);
+        file.readPixels(window.min.y, window.max.y);
+        return world;
+    } catch (const std::runtime_error&) {
+        throw;
+    } catch (const std::exception& e) {
+        Fail(path, e.what());
+    }
+}
+
+void WriteExr(const std::string& path, const SimWorld& source) {
+    const A_long width = source.width(), height = source.height();
+    if (width <= 0 || height <= 0) Fail(path, "empty image");
+    std::vector<PF_PixelFloat> pixels(size_t(width) * size_t(height));
+    for (A_long y = 0; y < height; ++y)
+        for (A_long x = 0; x < width; ++x) pixels[size_t(y) * size_t(width) + size_t(x)] = source.GetFloat(x, y);
+    try {
+        Imf::Header header(width, height);
+        for (const char* name : {"R", "G", "B", "A"}) header.channels().insert(name, Imf::Channel(Imf::FLOAT));
+        Imf::OutputFile file(path.c_str(), header);
+        Imf::FrameBuffer frame;
+        char* base = reinterpret_cast<char*>(pixels.data());
+        const size_t xStride = sizeof(PF_PixelFloat), yStride = xStride * size_t(width);
+        frame.insert("R", Imf::Slice(Imf::FLOAT, base + offsetof(PF_PixelFloat, red), xStride, yStride));
+        frame.insert("G", Imf::Slice(Imf::FLOAT, base + offsetof(PF_PixelFloat, green), xStride, yStride));
+        frame.insert("B", Imf::Slice(Imf::FLOAT, base + offsetof(PF_PixelFloat, blue), xStride, yStride));
+        frame.insert("A", Imf::Slice(Imf::FLOAT, base + offsetof(PF_PixelFloat, alpha), xStride, yStride));
+        file.setFrameBuffer(frame);
+        file.writePixels(height);
+    } catch (const std::exception& e) {
+        Fail(path, e.what());
+    }
+}
+
+SimWorld ReadImage(const std::string& path) {
+    const std::string lower = Lower(path);
+    if (EndsWith(lower, ".png")) return ReadPng(path);
+    if (EndsWith(lower, ".exr")) return ReadExr(path);
+    Fail(path, "unknown image type (use .png or .exr)");
+}
+
+void WriteImage(const std::string& path, const SimWorld& world) {
+    const std::string lower = Lower(path);
+    if (EndsWith(lower, ".png")) return WritePng(path, world);
+    if (EndsWith(lower, ".exr")) return WriteExr(path, world);
+    Fail(path, "unknown image type (use .png or .exr)");
+}
+
+SimWorld MakeTestScene(A_long width, A_long height, PixelDepth depth) {
+    SimWorld world(width, height, depth);
+    const PF_PixelFloat background{1.f, 0.02f, 0.025f, 0.04f};
+    for (A_long y = 0; y < height; ++y)
+        for (A_long x = 0; x < width; ++x) world.SetFloat(x, y, background);
+    // A bright horizontal bar across the lower third.
+    const A_long barTop = height * 2 / 3, barBottom = std::min(height, barTop + std::max<A_long>(1, height / 24));
+    for (A_long y = barTop; y < barBottom; ++y)
+        for (A_long x = width / 8; x < width - width / 8; ++x) world.SetFloat(x, y, {1.f, 2.f, 1.6f, 1.2f});
+    // Three small spots, far brighter than white, each of its own colour.
+    struct Spot {
+        float fx, fy;
+        PF_PixelFloat colour;
+    };
+    const Spot spots[] = {{0.25f, 0.3f, {1.f, 12.f, 12.f, 12.f}},
+                          {0.55f, 0.25f, {1.f, 16.f, 6.f, 2.f}},
+                          {0.8f, 0.45f, {1.f, 3.f, 6.f, 20.f}}};
+    for (const Spot& s : spots) {
+        const A_long cx = A_long(s.fx * float(width)), cy = A_long(s.fy * float(height));
+        for (A_long y = cy - 1; y <= cy + 1; ++y)
+            for (A_long x = cx - 1; x <= cx + 1; ++x)
+                if (x >= 0 && y >= 0 && x < width && y < height) world.SetFloat(x, y, s.colour);
+    }
+    return world;
+}
+
+}  // namespace simhost

@@ -1,0 +1,30 @@
+// Image files in and out of host worlds. PNG holds straight colour, so it is premultiplied on reading and
+// un-premultiplied on writing; OpenEXR holds premultiplied float colour, as the host's float worlds do.
+#pragma once
+
+#include <string>
+
+#include "simhost/World.h"
+
+namespace simhost {
+
+// PNG of 8 bits per channel gives an 8-bit world, of 16 bits a 32-bit float world (the effect takes no
+// 16-bit worlds, and float keeps every 16-bit step); any colour type becomes RGBA.
+SimWorld ReadPng(const std::string& path);
+// Written with 8 bits per channel, float values clamped to 0..1.
+void WritePng(const std::string& path, const SimWorld& world);
+
+// RGBA (a missing A is 1, missing colour channels 0) into a 32-bit float world; the data window is the world.
+SimWorld ReadExr(const std::string& path);
+// 32-bit float RGBA, whatever the world's depth.
+void WriteExr(const std::string& path, const SimWorld& world);
+
+// By the file name's ending: .png or .exr (any case). Errors throw std::runtime_error naming the file.
+SimWorld ReadImage(const std::string& path);
+void WriteImage(const std::string& path, const SimWorld& world);
+
+// The built-in test frame: a dark background, a few small very bright spots and a bright bar, the same
+// pixels on every call. Float worlds carry values above 1, 8-bit ones are clamped.
+SimWorld MakeTestScene(A_long width, A_long height, PixelDepth depth);
+
+}  // namespace simhost

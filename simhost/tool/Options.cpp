@@ -1,0 +1,121 @@
+#include "simhost/tool/Options.h"
+
+#include <stdexcept>
+
+namespace velloran_tool {
+
+namespace {
+
+std::vector<ToolOption>& Table() {
+    static std::vector<ToolOption> table = {
+        {"--about", nullptr, "print the effect's About text",
+         [](ToolState& s, const std::string&) { s.about = true; }},
+        {"--output", "FILE", "write the frame to FILE, .png (8 bits) or .exr (32-bit float); default out.png",
+         [](ToolState& s, const std::string& v) { s.output = v; }},
+        {"-o", "FILE", "same as --output", [](ToolState& s, const std::string& v) { s.output = v; }},
+        {"--scene-depth", "8|32", "bit depth of the built-in test scene (default 32)",
+         [](ToolState& s, const std::string& v) {
+             if (v == "8")
+                 s.sceneDepth = simhost::PixelDepth::k8;
+             else if (v == "32")
+                 s.sceneDepth = simhost::PixelDepth::k32f;
+             else
+                 throw std::invalid_argument("--scene-depth takes 8 or 32");
+         }},
+        {"--scene-size", "WxH", "size of the built-in test scene (default 192x128)",
+         [](ToolState& s, const std::string& v) {
+             int w = 0, h = 0;
+             char x = 0, rest = 0;
+             if (std::sscanf(v.c_str(), "%d%c%d%c", &w, &x, &h, &rest) != 3 || x != 'x' || w <= 0 || h <= 0 ||
+                 w > 8192 || h > 8192)
+                 throw std::invalid_argument("--scene-size takes WIDTHxHEIGHT, e.g. 192x128");
+             s.sceneWidth = w;
+             s.sceneHeight = h;
+         }},
+        {"--help", nullptr, "show this text", [](ToolState& s, const std::string&) { s.help = true; }},
+    };
+    return table;
+}
+
+FrameRenderer& Renderer() {
+    static FrameRenderer renderer;
+    return renderer;
+}
+
+std::vector<HostStep>& Steps() {
+    static std::vector<HostStep> steps;
+    return steps;
+}
+
+}  // namespace
+
+bool AddOption(ToolOption option) {
+    Table().push_back(std::move(option));
+    return true;
+}
+
+const std::vector<ToolOption>& Options() { return Table(); }
+
+ToolState ParseCommandLine(int argc, char** argv) {
+    ToolState state;
+    bool haveInput = false;
+    for (int i = 1; i < argc; ++i) {
+        std::string arg = argv[i];
+        std::string value;
+        bool inlineValue = false;
+        if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
+            const size_t eq = arg.find('=');
+            if (eq != std::string::npos) {
+                value = arg.substr(eq + 1);
+                arg = arg.substr(0, eq);
+                inlineValue = true;
+            }
+        }
+        if (arg.empty() || arg[0] != '-' || arg == "-") {
+            if (haveInput) throw std::invalid_argument("more than one input file: " + state.input + " and " + arg);
+            state.input = arg;
+            haveInput = true;
+            continue;
+        }
+        const ToolOption* option = nullptr;
+        for (const ToolOption& o : Table())
+            if (arg == o.name) option = &o;
+        if (!option) throw std::invalid_argument("unknown option " + arg + " (see --help)");
+        if (option->argument && !inlineValue) {
+            if (i + 1 >= argc) throw std::invalid_argument(arg + " needs " + option->argument);
+            value = argv[++i];
+        } else if (!option->argument && inlineValue) {
+            throw std::invalid_argument(arg + " takes no value");
+        }
+        option->apply(state, value);
+    }
+    return state;
+}
+
+std::string HelpText() {
+    std::string text = "usage: velloran-render [options] [input.png|input.exr]\n"
+                       "Loads the effect's bundle into the simulated host and renders one frame of the input\n"
+                       "(without an input, a built-in test scene).\n\n";
+    for (const ToolOption& o : Table()) {
+        std::string left = std::string("  ") + o.name + (o.argument ? std::string(" ") + o.argument : "");
+        if (left.size() < 24) left.resize(24, ' ');
+        text += left + " " + o.help + "\n";
+    }
+    return text;
+}
+
+bool SetFrameRenderer(FrameRenderer renderer) {
+    Renderer() = std::move(renderer);
+    return true;
+}
+
+const FrameRenderer& CurrentFrameRenderer() { return Renderer(); }
+
+bool AddBeforeFrameStep(HostStep step) {
+    Steps().push_back(std::move(step));
+    return true;
+}
+
+const std::vector<HostStep>& BeforeFrameSteps() { return Steps(); }
+
+}  // namespace velloran_tool

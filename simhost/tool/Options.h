@@ -1,0 +1,54 @@
+// The command line of velloran-render as one table. Another tool file adds an option, or a step run before
+// the frame, from a static initializer of its own:
+//     static const bool added = velloran_tool::AddOption({"--set", "NAME=VALUE", "set a parameter",
+//         [](velloran_tool::ToolState& s, const std::string& v) { s.extra["--set"].push_back(v); }});
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "sdk/AE_Effect.h"
+#include "simhost/SimHost.h"
+#include "simhost/World.h"
+
+namespace velloran_tool {
+
+struct ToolState {
+    std::string input;               // empty: the built-in test scene
+    std::string output = "out.png";  // .png or .exr
+    bool about = false;
+    bool help = false;
+    simhost::PixelDepth sceneDepth = simhost::PixelDepth::k32f;
+    A_long sceneWidth = 192, sceneHeight = 128;
+    std::map<std::string, std::vector<std::string>> extra;  // values of options added by other tool files
+};
+
+struct ToolOption {
+    const char* name;      // "--about"
+    const char* argument;  // null for a switch, else the value's name for the help text
+    const char* help;
+    std::function<void(ToolState&, const std::string& value)> apply;  // may throw std::invalid_argument
+};
+
+bool AddOption(ToolOption option);
+const std::vector<ToolOption>& Options();
+
+// Parses argv; a lone argument that is not an option is the input file. Throws std::invalid_argument.
+ToolState ParseCommandLine(int argc, char** argv);
+std::string HelpText();
+
+// Renders one frame of `input` into `output` (a world of the same size and depth) through the host.
+using FrameRenderer =
+    std::function<PF_Err(simhost::SimHost&, const ToolState&, const simhost::SimWorld& input, simhost::SimWorld& output)>;
+// Replaces the renderer (the last one set wins); until a renderer is set, the frame passes through unchanged.
+bool SetFrameRenderer(FrameRenderer renderer);
+const FrameRenderer& CurrentFrameRenderer();
+
+// Steps run on the host after global setup, before the frame (setting parameters, adding layers).
+using HostStep = std::function<PF_Err(simhost::SimHost&, const ToolState&)>;
+bool AddBeforeFrameStep(HostStep step);
+const std::vector<HostStep>& BeforeFrameSteps();
+
+}  // namespace velloran_tool

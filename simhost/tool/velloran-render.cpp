@@ -1,0 +1,105 @@
+// velloran-render: loads the effect's bundle into the simulated host, like a host application, and renders
+// one frame of an image file (or of the built-in test scene) into another.
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <stdexcept>
+#include <string>
+
+#include "simhost/ImageIO.h"
+#include "simhost/SimHost.h"
+#include "simhost/tool/Options.h"
+
+namespace {
+
+using velloran_tool::ToolState;
+
+bool Check(PF_Err err, const simhost::CommandResult* result, const char* what) {
+    if (err == PF_Err_NONE) return true;
+    std::fprintf(stderr, "velloran-render: %s failed with error %d", what, int(err));
+    if (result && result->return_msg[0]) std::fprintf(stderr, ": %s", result->return_msg.c_str());
+    std::fprintf(stderr, "\n");
+    return false;
+}
+
+// A message the effect asks the host to show is shown, as a host would, without stopping the frame.
+void ShowMessage(const simhost::CommandResult& r) {
+    if ((r.out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE) && !r.return_msg.empty())
+        std::fprintf(stderr, "velloran-render: the effect says: %s\n", r.return_msg.c_str());
+}
+
+int Run(const ToolState& state) {
+    simhost::SimHost host;
+    if (!Check(host.registrationResult(), nullptr, "registration")) return 1;
+
+    simhost::CommandResult setup = host.Send(PF_Cmd_GLOBAL_SETUP);
+    ShowMessage(setup);
+    if (!Check(setup.err, &setup, "global setup")) return 1;
+
+    int status = 0;
+    if (state.about) {
+        const simhost::CommandResult about = host.Send(PF_Cmd_ABOUT);
+        if (Check(about.err, &about, "About"))
+            std::fputs(about.return_msg.c_str(), stdout);
+        else
+            status = 1;
+    }
+
+    if (status == 0) {
+        const simhost::CommandResult params = host.Send(PF_Cmd_PARAMS_SETUP);
+        ShowMessage(params);
+        if (!Check(params.err, &params, "parameter setup")) status = 1;
+    }
+    for (const auto& step : velloran_tool::BeforeFrameSteps()) {
+        if (status != 0) break;
+        if (!Check(step(host, state), nullptr, "preparing the frame")) status = 1;
+    }
+
+    if (status == 0) {
+        simhost::SimWorld input =
+            state.input.empty() ? simhost::MakeTestScene(state.sceneWidth, state.sceneHeight, state.sceneDepth)
+                                : simhost::ReadImage(state.input);
+        simhost::SimWorld output(input.width(), input.height(), input.depth());
+        const velloran_tool::FrameRenderer& render = velloran_tool::CurrentFrameRenderer();
+        PF_Err err = PF_Err_NONE;
+        if (render) {
+            err = render(host, state, input, output);
+        } else {
+            output = input.Clone();  // until the effect renders, the frame passes through the host unchanged
+        }
+        if (Check(err, nullptr, "render")) {
+            simhost::WriteImage(state.output, output);
+            std::fprintf(stderr, "velloran-render: wrote %s (%dx%d)\n", state.output.c_str(), int(output.width()),
+                         int(output.height()));
+        } else {
+            status = 1;
+        }
+    }
+
+    const simhost::CommandResult setdown = host.Send(PF_Cmd_GLOBAL_SETDOWN);
+    if (!Check(setdown.err, &setdown, "global set-down")) status = 1;
+    for (const std::string& unbalanced : host.UnbalancedSuites())
+        std::fprintf(stderr, "velloran-render: suite not released exactly once: %s\n", unbalanced.c_str());
+    if (host.Handles().Live() != 0)
+        std::fprintf(stderr, "velloran-render: %d host handles left undisposed\n", host.Handles().Live());
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        const ToolState state = velloran_tool::ParseCommandLine(argc, argv);
+        if (state.help) {
+            std::fputs(velloran_tool::HelpText().c_str(), stdout);
+            return 0;
+        }
+        return Run(state);
+    } catch (const std::invalid_argument& e) {
+        std::fprintf(stderr, "velloran-render: %s\n", e.what());
+        return 2;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "velloran-render: %s\n", e.what());
+        return 1;
+    }
+}
