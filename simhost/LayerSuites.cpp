@@ -1,6 +1,7 @@
 #include "simhost/LayerSuites.h"
 
 #include "sdk/AE_EffectSuites.h"
+#include "simhost/EffectControls.h"
 #include "simhost/SimHost.h"
 
 namespace simhost {
@@ -83,8 +84,8 @@ PF_Err DisposeWorld(PF_ProgPtr effect_ref, PF_EffectWorld* world) {
     return l->DisposeWorld(world);
 }
 
-const AEGP_PFInterfaceSuite1 kPFInterfaceSuite1 = {GetEffectLayer};
-const AEGP_LayerSuite13 kLayerSuite13 = {GetLayerFlags, GetLayerParentComp};
+const AEGP_PFInterfaceSuite1 kPFInterfaceSuite1 = {GetEffectLayer, HostGetNewEffectForEffect};
+const AEGP_LayerSuite13 kLayerSuite13 = {GetLayerFlags, GetLayerParentComp, HostGetLayerFromLayerID};
 const PF_ColorSettingsSuite3 kColorSettingsSuite3 = {GetNewWorkingSpaceColorProfile, GetColorProfileApproximateGamma,
                                                      DisposeColorProfile};
 const PF_ColorParamSuite1 kColorParamSuite1 = {GetFloatingPointColorFromColorDef};
