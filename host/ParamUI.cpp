@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <initializer_list>
+#include <vector>
 
 #include "host/Handlers.h"
 #include "host/ParamIndex.h"
@@ -40,6 +41,19 @@ PF_Err ReadLayerID(const AEGP_StreamSuite9* streamSuite, const AEGP_StreamSuite9
         if (!err) err = disposeErr;
     }
     return err;
+}
+
+PF_ParamDef DisabledDefinition(const PF_ParamDef& def, bool disable, const std::string& enabledName,
+                               const std::string& disabledName) {
+    PF_ParamDef copy = def;
+    if (!enabledName.empty() && !disabledName.empty()) CopyParamName(copy.name, disable ? disabledName : enabledName);
+    if (copy.param_type == PF_Param_FLOAT_SLIDER) copy.flags |= PF_ParamFlag_COLLAPSE_TWIRLY;
+    if (disable) {
+        copy.ui_flags |= PF_PUI_DISABLED;
+    } else {
+        copy.ui_flags &= ~PF_PUI_DISABLED;
+    }
+    return copy;
 }
 
 bool Checked(const PF_ParamDef* def) { return def->u.bd.value != 0; }
@@ -135,14 +149,7 @@ PF_Err DisableParam(PF_InData* in_data, const AEGP_SuiteHandler& suites, PF_Para
 
 PF_Err DisableParam(PF_InData* in_data, const AEGP_SuiteHandler& suites, PF_ParamDef* params[], PF_ParamIndex index,
                     bool disable, const std::string& enabledName, const std::string& disabledName) {
-    PF_ParamDef copy = *params[index];
-    if (!enabledName.empty() && !disabledName.empty()) CopyParamName(copy.name, disable ? disabledName : enabledName);
-    if (copy.param_type == PF_Param_FLOAT_SLIDER) copy.flags |= PF_ParamFlag_COLLAPSE_TWIRLY;
-    if (disable) {
-        copy.ui_flags |= PF_PUI_DISABLED;
-    } else {
-        copy.ui_flags &= ~PF_PUI_DISABLED;
-    }
+    PF_ParamDef copy = DisabledDefinition(*params[index], disable, enabledName, disabledName);
     return ParamUtilsSuite3(suites)->PF_UpdateParamUI(in_data->effect_ref, index, &copy);
 }
 
@@ -197,21 +204,34 @@ PF_Err UpdateParameterUI(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* 
     PF_Err err = effect.Acquire(in_data);
     if (!effect.valid()) return err;
 
+    // The definitions as this command has shown them so far. Hiding redraws a control from its definition;
+    // redrawn from the host's array as it came in, a control greyed out or renamed earlier in the same command
+    // would lose that again, and the window would show the state of the command before.
+    std::vector<PF_ParamDef> shownDefs(PARAM_NUM_PARAMS);
+    std::vector<PF_ParamDef*> shown(PARAM_NUM_PARAMS);
+    for (int i = 0; i < PARAM_NUM_PARAMS; ++i) {
+        shownDefs[size_t(i)] = *params[i];
+        shown[size_t(i)] = &shownDefs[size_t(i)];
+    }
+
     // Each step runs only while nothing has failed; the first failure is the command's result.
     auto hide = [&](std::initializer_list<int> indices, bool hidden) {
         for (int i : indices) {
-            if (!err) err = HideParam(in_data, suites, effect.get(), params, i, hidden);
+            if (!err) err = HideParam(in_data, suites, effect.get(), shown.data(), i, hidden);
         }
     };
     auto hideRange = [&](int first, int last, bool hidden) {
         for (int i = first; i <= last; ++i) {
-            if (!err) err = HideParam(in_data, suites, effect.get(), params, i, hidden);
+            if (!err) err = HideParam(in_data, suites, effect.get(), shown.data(), i, hidden);
         }
     };
+    auto disableNamed = [&](int i, bool disabled, const std::string& enabledName, const std::string& disabledName) {
+        if (err) return;
+        err = DisableParam(in_data, suites, shown.data(), i, disabled, enabledName, disabledName);
+        if (!err) shownDefs[size_t(i)] = DisabledDefinition(shownDefs[size_t(i)], disabled, enabledName, disabledName);
+    };
     auto disable = [&](std::initializer_list<int> indices, bool disabled) {
-        for (int i : indices) {
-            if (!err) err = DisableParam(in_data, suites, params, i, disabled);
-        }
+        for (int i : indices) disableNamed(i, disabled, std::string(), std::string());
     };
 
     const bool exponential = Choice(params[PARAM_GLOW_MODE]) == 1;
@@ -226,8 +246,9 @@ PF_Err UpdateParameterUI(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* 
     if (lensIris) {                                                                                 // 4
         if (!err) {
             params[PARAM_ASPECT_ANGLE]->flags |= PF_ParamFlag_COLLAPSE_TWIRLY;
+            shown[PARAM_ASPECT_ANGLE]->flags |= PF_ParamFlag_COLLAPSE_TWIRLY;
             err = ParamUtilsSuite3(suites)->PF_UpdateParamUI(in_data->effect_ref, PARAM_ASPECT_ANGLE,
-                                                             params[PARAM_ASPECT_ANGLE]);
+                                                             shown[PARAM_ASPECT_ANGLE]);
         }
         hide(aspectGroup, true);
     } else {
@@ -265,10 +286,10 @@ PF_Err UpdateParameterUI(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* 
     hide({PARAM_TINT_COLOR_OUTER, PARAM_SWAP_COLORS}, tintMode == 3);                               // 19
     const bool tintOff = tintMode == 1;                                                             // 20
     disable({PARAM_TINT_BLEND_MODE}, tintOff);
-    if (!err) {
-        err = tintMode == 3 ? DisableParam(in_data, suites, params, PARAM_TINT_COLOR, false, "Color", "Color")
-                            : DisableParam(in_data, suites, params, PARAM_TINT_COLOR, tintOff, "Color Inner",
-                                           "Color Inner");
+    if (tintMode == 3) {
+        disableNamed(PARAM_TINT_COLOR, false, "Color", "Color");
+    } else {
+        disableNamed(PARAM_TINT_COLOR, tintOff, "Color Inner", "Color Inner");
     }
     disable({PARAM_TINT_COLOR_OUTER, PARAM_SWAP_COLORS, PARAM_TINT_STRENGTH}, tintOff);
     if (exponential) {                                                                              // 21
@@ -287,9 +308,10 @@ PF_Err UpdateParameterUI(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* 
         float gamma = 0.0f;
         err = LookupSceneGamma(in_data, suites, &gamma);
         if (!err) {
-            PF_ParamDef copy = *params[PARAM_SCENE_GAMMA_TEXT];
+            PF_ParamDef copy = *shown[PARAM_SCENE_GAMMA_TEXT];
             CopyParamName(copy.name, "Scene Gamma: " + SceneGammaText(gamma));
             err = ParamUtilsSuite3(suites)->PF_UpdateParamUI(in_data->effect_ref, PARAM_SCENE_GAMMA_TEXT, &copy);
+            if (!err) *shown[PARAM_SCENE_GAMMA_TEXT] = copy;
         }
     }
 
