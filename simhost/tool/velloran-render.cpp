@@ -7,6 +7,8 @@
 #include <string>
 
 #include "simhost/ImageIO.h"
+#include "simhost/LayerSuites.h"
+#include "simhost/ParamStore.h"
 #include "simhost/SimHost.h"
 #include "simhost/tool/Options.h"
 
@@ -30,6 +32,9 @@ void ShowMessage(const simhost::CommandResult& r) {
 
 int Run(const ToolState& state) {
     simhost::SimHost host;
+    // The effect instance's parameters and its layer, there before the first command.
+    simhost::Params(host);
+    simhost::Layer(host);
     if (!Check(host.registrationResult(), nullptr, "registration")) return 1;
 
     simhost::CommandResult setup = host.Send(PF_Cmd_GLOBAL_SETUP);
