@@ -197,12 +197,16 @@ std::vector<ControlView> EffectControls::Views() const {
 }
 
 std::string EffectControls::DescribeControls() const {
+    const auto defs = Params(host_).Definitions();
     std::ostringstream out;
     for (const ControlView& v : Views()) {
-        char line[96];
-        std::snprintf(line, sizeof line, "%3d  %-7s %-8s %s%s\n", v.index, v.visible ? "shown" : "hidden",
-                      v.enabled ? "enabled" : "greyed", v.name.empty() ? "(unnamed)" : v.name.c_str(),
-                      v.collapsed ? "  [collapsed]" : "");
+        // A button shows its text where other controls show a name.
+        std::string label = v.name;
+        const ParamDefinition& d = defs.at(size_t(v.index));
+        if (d.def.param_type == PF_Param_BUTTON && !d.text.empty()) label += (label.empty() ? "" : ": ") + d.text;
+        char line[160];
+        std::snprintf(line, sizeof line, "%3d  %-7s %-8s %s\n", v.index, v.visible ? "shown" : "hidden",
+                      v.enabled ? "enabled" : "greyed", label.empty() ? "(unnamed)" : label.c_str());
         out << line;
     }
     return out.str();
