@@ -21,5 +21,3 @@ VELLORAN_PENDING_HANDLER PF_Err UpdateParameterUI(PF_InData*, PF_OutData*, PF_Pa
 VELLORAN_PENDING_HANDLER PF_Err HandleEvent(PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*, PF_EventExtra*) {
     return PF_Err_NONE;
 }
-VELLORAN_PENDING_HANDLER PF_Err PreRender(PF_InData*, PF_OutData*, PF_PreRenderExtra*) { return PF_Err_NONE; }
-VELLORAN_PENDING_HANDLER PF_Err SmartRender(PF_InData*, PF_OutData*, PF_SmartRenderExtra*) { return PF_Err_NONE; }
