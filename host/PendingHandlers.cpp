@@ -5,12 +5,6 @@
 
 #define VELLORAN_PENDING_HANDLER __attribute__((weak))
 
-VELLORAN_PENDING_HANDLER PF_Err GlobalSetup(PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*) {
-    return PF_Err_NONE;
-}
-VELLORAN_PENDING_HANDLER PF_Err GlobalSetdown(PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*) {
-    return PF_Err_NONE;
-}
 VELLORAN_PENDING_HANDLER PF_Err UserChangedParam(PF_InData*, PF_OutData*, PF_ParamDef*[], PF_LayerDef*,
                                                  const PF_UserChangedParamExtra*) {
     return PF_Err_NONE;
