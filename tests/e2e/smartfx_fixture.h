@@ -8,6 +8,7 @@
 
 #include "sdk/AEGP_Suites.h"
 #include "simhost/Composition.h"
+#include "simhost/LayerSuites.h"
 #include "simhost/ParamStore.h"
 #include "simhost/SmartRender.h"
 #include "simhost/WorldSuites.h"
