@@ -23,6 +23,24 @@ enum : A_long {
     AEGP_LayerFlag_ADJUSTMENT_LAYER = 0x200,
 };
 
+// A time as a rational number of seconds: value / scale.
+typedef struct {
+    A_long value;
+    A_u_long scale;
+} A_Time;
+
+typedef struct {
+    A_FpLong left, top, right, bottom;
+} A_FloatRect;
+
+// Row-major 4 x 4 transform, points as row vectors (the translation is in the last row).
+typedef struct {
+    A_FpLong mat[4][4];
+} A_Matrix4;
+
+typedef A_long AEGP_LTimeMode;
+enum : A_long { AEGP_LTimeMode_LayerTime = 0, AEGP_LTimeMode_CompTime = 1 };
+
 // "AEGP PF Interface Suite", version 1
 #define kAEGPPFInterfaceSuite "AEGP PF Interface Suite"
 #define kAEGPPFInterfaceSuiteVersion1 1
@@ -40,6 +58,12 @@ typedef struct AEGP_PFInterfaceSuite1 {
 typedef struct AEGP_LayerSuite13 {
     A_Err (*AEGP_GetLayerFlags)(AEGP_LayerH layerH, AEGP_LayerFlags* layer_flagsP);
     A_Err (*AEGP_GetLayerParentComp)(AEGP_LayerH layerH, AEGP_CompH* compPH);
+    // The layer's bounds after its masks, in layer pixels, at a time in the given mode.
+    A_Err (*AEGP_GetLayerMaskedBounds)(AEGP_LayerH layerH, AEGP_LTimeMode time_mode, const A_Time* timeP,
+                                       A_FloatRect* boundsP);
+    A_Err (*AEGP_ConvertLayerToCompTime)(AEGP_LayerH layerH, const A_Time* layer_timeP, A_Time* comp_timeP);
+    // The layer's transform from its own pixels into the composition, at a comp time.
+    A_Err (*AEGP_GetLayerToWorldXform)(AEGP_LayerH layerH, const A_Time* comp_timeP, A_Matrix4* transformP);
     // The composition's layer with this ID; null when it has none.
     A_Err (*AEGP_GetLayerFromLayerID)(AEGP_CompH parent_compH, A_long id, AEGP_LayerH* layerPH);
 } AEGP_LayerSuite13;
@@ -70,14 +94,6 @@ typedef struct PF_ColorParamSuite1 {
 typedef struct _AEGP_StreamRefOpaque* AEGP_StreamRefH;
 typedef struct _AEGP_MemHandleOpaque* AEGP_MemHandle;
 typedef A_long AEGP_LayerIDVal;  // 0: no layer
-
-typedef struct {
-    A_long value;
-    A_u_long scale;
-} A_Time;
-
-typedef A_long AEGP_LTimeMode;
-enum : A_long { AEGP_LTimeMode_LayerTime = 0, AEGP_LTimeMode_CompTime = 1 };
 
 typedef struct {
     A_FpLong alphaF, redF, greenF, blueF;

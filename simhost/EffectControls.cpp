@@ -7,6 +7,7 @@
 #include <stdexcept>
 
 #include "sdk/AE_EffectUI.h"
+#include "simhost/Composition.h"
 #include "simhost/LayerSuites.h"
 #include "simhost/ParamStore.h"
 
@@ -91,7 +92,9 @@ PF_Err UpdateParamUI(PF_ProgPtr effect_ref, PF_ParamIndex index, const PF_ParamD
 }
 
 const AEGP_PFInterfaceSuite1 kPFInterfaceSuite1 = {GetEffectLayer, HostGetNewEffectForEffect};
-const AEGP_LayerSuite13 kLayerSuite13 = {GetLayerFlags, GetLayerParentComp, HostGetLayerFromLayerID};
+const AEGP_LayerSuite13 kLayerSuite13 = {GetLayerFlags, GetLayerParentComp, CompositionLayerMaskedBounds,
+                                         CompositionLayerToCompTime, CompositionLayerToWorldXform,
+                                         HostGetLayerFromLayerID};
 const AEGP_LayerSuite11 kLayerSuite11 = {GetLayerParentComp};
 const AEGP_EffectSuite3 kEffectSuite = {DisposeEffect};
 const AEGP_StreamSuite9 kStreamSuite = {GetNewEffectStreamByIndex, DisposeStream, GetNewStreamValue,
@@ -386,8 +389,13 @@ A_Err EffectControls::NewStreamValue(AEGP_StreamRefH stream, AEGP_LTimeMode, con
     std::lock_guard<std::mutex> lock(mutex_);
     switch (def.param_type) {
         case PF_Param_LAYER: {
+            // A layer chosen here, else the one the composition's layer parameters choose.
             const auto it = chosen_.find(index);
-            v.val.layer_id = it == chosen_.end() ? 0 : it->second;
+            if (it != chosen_.end()) {
+                v.val.layer_id = it->second;
+            } else if (const Composition* comp = host_.FindService<Composition>()) {
+                v.val.layer_id = comp->LayerForParam(index);
+            }
             break;
         }
         case PF_Param_COLOR: {
@@ -509,7 +517,12 @@ A_Err EffectControls::LayerFromID(AEGP_CompH comp, AEGP_LayerIDVal id, AEGP_Laye
     if (host_.Faults().ShouldFail("AEGP_GetLayerFromLayerID")) return kFault;
     std::lock_guard<std::mutex> lock(mutex_);
     const auto it = layers_.find(id);
-    if (it != layers_.end()) *layer = reinterpret_cast<AEGP_LayerH>(it->second.get());
+    if (it != layers_.end()) {
+        *layer = reinterpret_cast<AEGP_LayerH>(it->second.get());
+    } else if (const Composition* comp = host_.FindService<Composition>()) {
+        // The composition's layers carry no switches: they count as layers with no flags set.
+        if (const CompLayer* found = comp->Find(id)) *layer = reinterpret_cast<AEGP_LayerH>(const_cast<CompLayer*>(found));
+    }
     return PF_Err_NONE;
 }
 
@@ -518,6 +531,14 @@ bool EffectControls::OtherLayerFlags(AEGP_LayerH layer, AEGP_LayerFlags* flags) 
     for (const auto& entry : layers_) {
         if (reinterpret_cast<AEGP_LayerH>(entry.second.get()) == layer) {
             *flags = entry.second->flags;
+            return true;
+        }
+    }
+    const Composition* comp = host_.FindService<Composition>();
+    if (!comp || layer == EffectLayerHandle()) return false;
+    for (LayerId id = 1; const CompLayer* found = comp->Find(id); ++id) {
+        if (reinterpret_cast<AEGP_LayerH>(const_cast<CompLayer*>(found)) == layer) {
+            *flags = AEGP_LayerFlag_NONE;
             return true;
         }
     }

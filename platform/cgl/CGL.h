@@ -24,6 +24,9 @@ typedef enum _CGLPixelFormatAttribute {
     kCGLPFANoRecovery = 72,
     kCGLPFAAccelerated = 73,
     kCGLPFAOpenGLProfile = 99, // value: one of CGLOpenGLProfile
+    // Values share the list with the attributes (a profile such as 0x3200 among them), so the type must
+    // hold any int.
+    kCGLPFAValueRange = 0x7fffffff,
 } CGLPixelFormatAttribute;
 
 typedef enum _CGLOpenGLProfile {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "controls_fixture.h"
+#include "simhost/Composition.h"
 
 namespace {
 
@@ -198,6 +199,19 @@ TEST_F(VisibilityTest, EachSwitchTakesEffectInTheUpdateThatFollowsIt) {
         EXPECT_EQ(controls().View(66).enabled, on == 1);
         EXPECT_EQ(controls().View(67).enabled, on == 1);
     }
+}
+
+TEST_F(VisibilityTest, LayersChosenInTheCompositionCountAsChosen) {
+    simhost::Composition& comp = simhost::Comp(host());
+    comp.AddLayer(simhost::SimWorld(8, 8, simhost::PixelDepth::k8));  // the input layer
+    const simhost::LayerId mask = comp.AddLayer(simhost::SimWorld(4, 4, simhost::PixelDepth::k8));
+    const simhost::LayerId dirt = comp.AddLayer(simhost::SimWorld(4, 4, simhost::PixelDepth::k8));
+    comp.SetLayerParam(kMaskLayer, mask);
+    comp.SetLayerParam(kTexture, dirt);
+    ASSERT_EQ(controls().SendUpdateParamsUI().err, PF_Err_NONE);
+    EXPECT_TRUE(controls().View(33).enabled);
+    EXPECT_TRUE(controls().View(28).visible) << "a layer without the collapse switch shows the raster warning";
+    EXPECT_TRUE(controls().View(91).enabled);
 }
 
 TEST_F(VisibilityTest, AFailingGammaLookupKeepsTheLineNameAndStopsTheRest) {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <mutex>
 #include <set>
@@ -165,13 +167,18 @@ TEST(ParallelRows, VisitsEveryRowOnceOverSeveralThreadsAndStopsAtAnError) {
     constexpr A_long kRows = 200;
     std::vector<std::atomic<int>> visits(kRows);
     std::mutex m;
+    std::condition_variable second;
     std::set<std::thread::id> threads;
     EXPECT_EQ(simhost::ParallelRows(kRows, 4,
                                     [&](A_long y) {
                                         ++visits[size_t(y)];
-                                        std::lock_guard<std::mutex> lock(m);
+                                        std::unique_lock<std::mutex> lock(m);
                                         threads.insert(std::this_thread::get_id());
-                                        std::this_thread::yield();
+                                        second.notify_all();
+                                        // Hold the first rows until a second thread has taken one, so a quick
+                                        // caller cannot do all the rows alone before the others start.
+                                        second.wait_for(lock, std::chrono::seconds(2),
+                                                        [&] { return threads.size() > 1; });
                                         return PF_Err_NONE;
                                     }),
               PF_Err_NONE);

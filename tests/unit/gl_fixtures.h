@@ -1,49 +1,15 @@
-// Shared by the GL layer's tests: a throw-away HOME so that log assertions read a log of their own, and a
-// fixture that makes a real GL context current for each test.
+// Shared by the GL layer's tests: a fixture that makes a real GL context current for each test, over a
+// throw-away HOME so that log assertions read a log of their own.
 #pragma once
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-#include <filesystem>
-#include <fstream>
-#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "gl/glrender.h"
-
-class ScopedTempHome {
-public:
-    ScopedTempHome() {
-        const char* old = std::getenv("HOME");
-        if (old) oldHome_ = old, hadHome_ = true;
-        std::string pattern = (std::filesystem::temp_directory_path() / "velloran-gl-XXXXXX").string();
-        dir_ = mkdtemp(pattern.data());
-        setenv("HOME", dir_.c_str(), 1);
-    }
-    ~ScopedTempHome() {
-        if (hadHome_) setenv("HOME", oldHome_.c_str(), 1);
-        else unsetenv("HOME");
-        std::error_code ec;
-        std::filesystem::remove_all(dir_, ec);
-    }
-    ScopedTempHome(const ScopedTempHome&) = delete;
-    ScopedTempHome& operator=(const ScopedTempHome&) = delete;
-
-    std::string LogText() const {
-        std::ifstream in(dir_ + "/Library/Logs/Quenholt/velloran_2_error_log.txt");
-        std::stringstream text;
-        text << in.rdbuf();
-        return text.str();
-    }
-
-private:
-    std::string dir_;
-    std::string oldHome_;
-    bool hadHome_ = false;
-};
+#include "support/TempHome.h"
 
 inline int CountOccurrences(const std::string& text, const std::string& needle) {
     int count = 0;
@@ -63,7 +29,6 @@ inline std::vector<std::string> Lines(const std::string& text) {
 class GLTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        home_ = std::make_unique<ScopedTempHome>();
         context_ = CreateContext(nullptr, nullptr);
         ASSERT_TRUE(IsContextValid(context_));
         ASSERT_EQ(SetCurrentContext(context_), 0);
@@ -72,7 +37,7 @@ protected:
         SetCurrentContext(nullptr);
         DeleteContext(context_);
     }
-    std::string LogText() const { return home_->LogText(); }
+    std::string LogText() const { return home_.ReadLog(); }
 
     // The colour attachment of a framebuffer as RGBA floats, rows from GL's row 0 up.
     static std::vector<float> ReadRGBA(GLuint framebuffer, int width, int height) {
@@ -84,6 +49,6 @@ protected:
         return pixels;
     }
 
-    std::unique_ptr<ScopedTempHome> home_;
+    testsupport::ScopedHome home_;
     CGLContextObj context_ = nullptr;
 };

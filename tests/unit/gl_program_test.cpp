@@ -58,7 +58,11 @@ INSTANTIATE_TEST_SUITE_P(Slots, ProgramSlotNames,
                                          SlotCase{2, "DOWNSAMPLE_P"}, SlotCase{3, "UPSAMPLE_P"},
                                          SlotCase{4, "BLUR_UNIFIED_P"}, SlotCase{5, "POST_PROC_P"},
                                          SlotCase{6, "IDENTITY"}, SlotCase{7, "UNKNOWN_P"},
-                                         SlotCase{-1, "UNKNOWN_P"}));
+                                         SlotCase{-1, "UNKNOWN_P"}),
+                         [](const testing::TestParamInfo<SlotCase>& info) {
+                             return "Slot" + std::string(info.param.slot < 0 ? "Minus" : "") +
+                                    std::to_string(info.param.slot < 0 ? -info.param.slot : info.param.slot);
+                         });
 
 TEST(ProgramSlotName, ComputeProgramsHaveTheirOwnNames) {
     EXPECT_STREQ(ProgramSlotName(1, 0), "COMPUTE_PRE_PROC_P");
