@@ -13,8 +13,6 @@
 #include "simhost/WorldSuites.h"
 #include "support/SimHostFixture.h"
 #include "support/views_TextBands.h"
-// Last: its function Layer() would hide the composition's Layer type from the headers above.
-#include "simhost/LayerSuites.h"
 
 namespace {
 
@@ -47,38 +45,13 @@ SimWorld Ramp(A_long w, A_long h, A_u_char alpha) {
     return world;
 }
 
-// The working space's colour profile for the composition's own handle. The host's layer service answers
-// profiles only for the composition handle it makes itself, while the composition of the smart render protocol
-// hands out another; until the two agree, the frame's scene gamma comes from this table.
-struct SceneProfile {
-    static A_Err New(AEGP_PluginID, AEGP_CompH comp, AEGP_ColorProfileP* profile) {
-        if (!comp || !profile) return PF_Err_BAD_CALLBACK_PARAM;
-        *profile = reinterpret_cast<AEGP_ColorProfileP>(&alive);
-        ++alive;
-        return PF_Err_NONE;
-    }
-    static A_Err Gamma(AEGP_ConstColorProfileP, A_FpShort* gamma) {
-        *gamma = 2.2f;
-        return PF_Err_NONE;
-    }
-    static A_Err Dispose(AEGP_ColorProfileP) {
-        --alive;
-        return PF_Err_NONE;
-    }
-    static int alive;
-};
-int SceneProfile::alive = 0;
-const PF_ColorSettingsSuite3 kSceneColorSettings = {SceneProfile::New, SceneProfile::Gamma, SceneProfile::Dispose};
-
 class ViewFrames : public testsupport::SimHostTest {
 protected:
     void SetUp() override {
         SimHostTest::SetUp();
         simhost::Params(host());
-        simhost::Layer(host());  // the colour parameter suite
-        simhost::Comp(host());   // then the layers and the smart render protocol's own layer calls
+        simhost::Comp(host());  // the layers, and the layer and colour suites
         simhost::Worlds(host());
-        host().AddSuite(kPFColorSettingsSuite, kPFColorSettingsSuiteVersion3, &kSceneColorSettings);
         ASSERT_EQ(host().Send(PF_Cmd_GLOBAL_SETUP).err, PF_Err_NONE);
         ASSERT_EQ(host().Send(PF_Cmd_PARAMS_SETUP).err, PF_Err_NONE);
         simhost::Params(host()).SetNumber(kRadius, 4);
@@ -87,7 +60,6 @@ protected:
         if (host_) {
             EXPECT_EQ(host().Send(PF_Cmd_GLOBAL_SETDOWN).err, PF_Err_NONE);
         }
-        EXPECT_EQ(SceneProfile::alive, 0) << "a colour profile was not disposed";
         SimHostTest::TearDown();
     }
 
