@@ -3,6 +3,7 @@
 #include "sdk/AE_EffectSuites.h"
 #include "simhost/CallFailures.h"
 #include "simhost/Composition.h"
+#include "simhost/EffectControls.h"
 #include "simhost/SimHost.h"
 #include "simhost/WorldSuites.h"
 
@@ -92,9 +93,9 @@ PF_Err DisposeWorld(PF_ProgPtr effect_ref, PF_EffectWorld* world) {
     return l->DisposeWorld(world);
 }
 
-const AEGP_PFInterfaceSuite1 kPFInterfaceSuite1 = {GetEffectLayer};
+const AEGP_PFInterfaceSuite1 kPFInterfaceSuite1 = {GetEffectLayer, HostGetNewEffectForEffect};
 const AEGP_LayerSuite13 kLayerSuite13 = {GetLayerFlags, GetLayerParentComp, CompositionLayerMaskedBounds,
-                                         CompositionLayerToCompTime, CompositionLayerToWorldXform};
+                                         CompositionLayerToCompTime, CompositionLayerToWorldXform, HostGetLayerFromLayerID};
 const PF_ColorSettingsSuite3 kColorSettingsSuite3 = {GetNewWorkingSpaceColorProfile, GetColorProfileApproximateGamma,
                                                      DisposeColorProfile};
 const PF_ColorParamSuite1 kColorParamSuite1 = {GetFloatingPointColorFromColorDef};

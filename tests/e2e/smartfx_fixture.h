@@ -9,6 +9,7 @@
 
 #include "sdk/AEGP_Suites.h"
 #include "simhost/Composition.h"
+#include "simhost/LayerSuites.h"
 #include "simhost/ParamStore.h"
 #include "simhost/RenderThreads.h"
 #include "simhost/SmartRender.h"
