@@ -32,3 +32,18 @@ extern thread_local std::unique_ptr<LocalGLStruct, tls_ctx_deleter> local_render
 // Before any GL work of a frame: builds the thread's record on first use (when the global block and its
 // context exist) and makes its context current.
 void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* out_data);
+
+// Test seam, never changed by the effect: the calls that build and tear down a thread's record. A test puts
+// wrappers here to watch their order and to make one of them fail; the defaults are the real functions.
+struct ThreadStateCalls {
+    CGLContextObj (*createContext)(CGLContextObj share, CGLPixelFormatAttribute* attributes);
+    void (*deleteContext)(CGLContextObj ctx);
+    void* (*createPipeline)(void* gl_context);
+    void (*deletePipeline)(void* pipeline);
+    bool (*buildPrograms)(Program (&programs)[kProgramSlotCount], PF_OutData* out_data);
+    void (*releasePrograms)(Program (&programs)[kProgramSlotCount]);
+};
+// The real calls.
+ThreadStateCalls DefaultThreadStateCalls();
+// The calls in use; change them only while no thread builds or tears down a record.
+ThreadStateCalls& ThreadStateCallsForTesting();

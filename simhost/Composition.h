@@ -7,10 +7,11 @@
 // placed in the input layer's coordinates: a layer at (x, y) in the composition lies at
 // (x - input x, y - input y), divided by the frame's downsample factor.
 //
-// The composition also serves the AEGP layer calls of the effect: "AEGP PF Interface Suite" v1
-// (AEGP_GetEffectLayer: the input layer) and "AEGP Layer Suite" v13 (flags, parent composition, masked bounds:
-// the layer's own rectangle; layer-to-comp time: layer time plus the layer's start time; layer-to-world
-// transform: the translation to the layer's position). Each call asks the fault injector under its own name.
+// The composition also answers three calls of "AEGP Layer Suite" v13 (served by simhost/LayerSuites.h, which
+// gives the effect layer's handle, flags and parent composition) for the effect layer, i.e. the input layer:
+// AEGP_GetLayerMaskedBounds (the layer's own rectangle: these layers have no masks), AEGP_ConvertLayerToCompTime
+// (layer time plus the layer's start time) and AEGP_GetLayerToWorldXform (the translation to the layer's
+// position). Each asks the fault injector under its own name and is recorded.
 #pragma once
 
 #include <deque>
@@ -29,12 +30,11 @@ class SimHost;
 
 typedef A_long LayerId;  // 1 and up; 0 means "no layer"
 
-struct Layer {
+struct CompLayer {
     LayerId id = 0;
     std::string name;
     SimWorld pixels;      // full resolution, straight colour, 8-bit or 32-bit float
     A_long x = 0, y = 0;  // top-left corner in the composition
-    AEGP_LayerFlags flags = AEGP_LayerFlag_NONE;
     A_Time start{0, 1};   // comp time at which the layer's own time 0 falls
 };
 
@@ -47,7 +47,7 @@ struct LayerQuery {
 
 class Composition {
 public:
-    explicit Composition(SimHost& host);  // installs the layer suites
+    explicit Composition(SimHost& host);  // makes sure the layer suites are served
     Composition(const Composition&) = delete;
     Composition& operator=(const Composition&) = delete;
 
@@ -59,32 +59,26 @@ public:
     void SetLayerParam(PF_ParamIndex index, LayerId id);
     LayerId LayerForParam(PF_ParamIndex index) const;
 
-    void SetLayerFlags(LayerId id, AEGP_LayerFlags flags);
     void SetLayerStart(LayerId id, A_Time start);
     void MoveLayer(LayerId id, A_long x, A_long y);
 
     // The layer, or null. The pointer stays valid for the composition's life.
-    const Layer* Find(LayerId id) const;
+    const CompLayer* Find(LayerId id) const;
     std::vector<LayerQuery> Queries() const;
 
     // Entry points of the layer suites.
-    A_Err GetEffectLayer(AEGP_LayerH* layer);
-    A_Err GetLayerFlags(AEGP_LayerH layer, AEGP_LayerFlags* flags);
-    A_Err GetLayerParentComp(AEGP_LayerH layer, AEGP_CompH* comp);
     A_Err GetLayerMaskedBounds(AEGP_LayerH layer, AEGP_LTimeMode mode, const A_Time* time, A_FloatRect* bounds);
     A_Err ConvertLayerToCompTime(AEGP_LayerH layer, const A_Time* layer_time, A_Time* comp_time);
     A_Err GetLayerToWorldXform(AEGP_LayerH layer, const A_Time* comp_time, A_Matrix4* transform);
 
-    static AEGP_LayerH Handle(const Layer* layer);
-
 private:
-    Layer* Mutable(LayerId id);
-    Layer* FromHandle(AEGP_LayerH h);
-    void Record(const char* call, const Layer& layer, const A_Time& time);
+    CompLayer* Mutable(LayerId id);
+    CompLayer* FromHandle(AEGP_LayerH h);  // the input layer for the effect layer's handle, else null
+    void Record(const char* call, const CompLayer& layer, const A_Time& time);
 
     SimHost& host_;
     mutable std::mutex mutex_;
-    std::deque<Layer> layers_;  // stable addresses: the handles point at them
+    std::deque<CompLayer> layers_;  // stable addresses: the handles point at them
     LayerId input_ = 0;
     std::map<PF_ParamIndex, LayerId> layerParams_;
     std::vector<LayerQuery> queries_;
@@ -92,5 +86,10 @@ private:
 
 // The host's composition, made (and its suites installed) on first use.
 Composition& Comp(SimHost& host);
+
+// The entries of "AEGP Layer Suite" v13 that the composition answers, for the active host.
+A_Err CompositionLayerMaskedBounds(AEGP_LayerH layer, AEGP_LTimeMode mode, const A_Time* time, A_FloatRect* bounds);
+A_Err CompositionLayerToCompTime(AEGP_LayerH layer, const A_Time* layer_time, A_Time* comp_time);
+A_Err CompositionLayerToWorldXform(AEGP_LayerH layer, const A_Time* comp_time, A_Matrix4* transform);
 
 }  // namespace simhost

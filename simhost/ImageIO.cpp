@@ -101,9 +101,7 @@ SimWorld ReadPng(const std::string& path) {
             const png_byte* src = rows[y];
             PF_Pixel* dst = world.Row<PF_Pixel>(A_long(y));
             for (png_uint_32 x = 0; x < width; ++x, src += 4) {
-                const unsigned a = src[3];
-                auto pre = [a](unsigned c) { return A_u_char((c * a + 127) / 255); };
-                dst[x] = {A_u_char(a), pre(src[0]), pre(src[1]), pre(src[2])};
+                dst[x] = {src[3], src[0], src[1], src[2]};
             }
         }
         return world;
@@ -113,8 +111,7 @@ SimWorld ReadPng(const std::string& path) {
         const auto* src = reinterpret_cast<const uint16_t*>(rows[y]);
         PF_PixelFloat* dst = world.Row<PF_PixelFloat>(A_long(y));
         for (png_uint_32 x = 0; x < width; ++x, src += 4) {
-            const float a = src[3] / 65535.f;
-            dst[x] = {a, src[0] / 65535.f * a, src[1] / 65535.f * a, src[2] / 65535.f * a};
+            dst[x] = {src[3] / 65535.f, src[0] / 65535.f, src[1] / 65535.f, src[2] / 65535.f};
         }
     }
     return world;
@@ -128,10 +125,7 @@ void WritePng(const std::string& path, const SimWorld& world) {
         for (A_long x = 0; x < width; ++x) {
             const PF_PixelFloat p = world.GetFloat(x, y);
             const float a = std::clamp(p.alpha, 0.f, 1.f);
-            auto straight = [a](float c) {
-                const float v = a > 0.f ? c / a : 0.f;
-                return png_byte(std::lround(std::clamp(v, 0.f, 1.f) * 255.f));
-            };
+            auto straight = [](float c) { return png_byte(std::lround(std::clamp(c, 0.f, 1.f) * 255.f)); };
             png_byte* out = &pixels[(size_t(y) * size_t(width) + size_t(x)) * 4];
             out[0] = straight(p.red);
             out[1] = straight(p.green);
@@ -184,6 +178,18 @@ SimWorld ReadExr(const std::string& path) {
         slice("B", offsetof(PF_PixelFloat, blue), 0.0);
         file.setFrameBuffer(frame);
         file.readPixels(window.min.y, window.max.y);
+        // The file's colour is premultiplied; the host's worlds hold straight colour.
+        for (A_long y = 0; y < height; ++y) {
+            PF_PixelFloat* row = world.Row<PF_PixelFloat>(y);
+            for (A_long x = 0; x < width; ++x) {
+                PF_PixelFloat& p = row[x];
+                if (p.alpha > 0.f && p.alpha != 1.f) {
+                    p.red /= p.alpha;
+                    p.green /= p.alpha;
+                    p.blue /= p.alpha;
+                }
+            }
+        }
         return world;
     } catch (const std::runtime_error&) {
         throw;
@@ -197,7 +203,14 @@ void WriteExr(const std::string& path, const SimWorld& source) {
     if (width <= 0 || height <= 0) Fail(path, "empty image");
     std::vector<PF_PixelFloat> pixels(size_t(width) * size_t(height));
     for (A_long y = 0; y < height; ++y)
-        for (A_long x = 0; x < width; ++x) pixels[size_t(y) * size_t(width) + size_t(x)] = source.GetFloat(x, y);
+        for (A_long x = 0; x < width; ++x) {
+            // Straight world colour goes out premultiplied, as EXR readers expect.
+            PF_PixelFloat p = source.GetFloat(x, y);
+            p.red *= p.alpha;
+            p.green *= p.alpha;
+            p.blue *= p.alpha;
+            pixels[size_t(y) * size_t(width) + size_t(x)] = p;
+        }
     try {
         Imf::Header header(width, height);
         for (const char* name : {"R", "G", "B", "A"}) header.channels().insert(name, Imf::Channel(Imf::FLOAT));

@@ -1,5 +1,5 @@
-// Image files in and out of host worlds. PNG holds straight colour, so it is premultiplied on reading and
-// un-premultiplied on writing; OpenEXR holds premultiplied float colour, as the host's float worlds do.
+// Image files in and out of host worlds. The host's worlds hold straight (unpremultiplied) colour, as PNG does;
+// OpenEXR holds premultiplied colour, so it is divided by alpha on reading and multiplied on writing.
 #pragma once
 
 #include <string>

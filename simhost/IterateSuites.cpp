@@ -16,13 +16,15 @@ SimHost* HostOf(const PF_InData* in_data) {
 }
 
 // The area visited: the given rectangle (world coordinates, right and bottom exclusive) or the whole
-// source, cut to what both worlds hold so that no callback gets a pixel outside either.
-PF_Rect AreaOf(const PF_EffectWorld& src, const PF_EffectWorld& dst, const PF_Rect* area) {
-    PF_Rect r = area ? *area : PF_Rect{0, 0, src.width, src.height};
+// source, cut to what both worlds hold so that no callback gets a pixel outside either. Without a source
+// the destination alone bounds it.
+PF_Rect AreaOf(const PF_EffectWorld* src, const PF_EffectWorld& dst, const PF_Rect* area) {
+    const PF_EffectWorld& bounds = src ? *src : dst;
+    PF_Rect r = area ? *area : PF_Rect{0, 0, bounds.width, bounds.height};
     r.left = std::max<A_long>(r.left, 0);
     r.top = std::max<A_long>(r.top, 0);
-    r.right = std::min({r.right, src.width, dst.width});
-    r.bottom = std::min({r.bottom, src.height, dst.height});
+    r.right = std::min({r.right, bounds.width, dst.width});
+    r.bottom = std::min({r.bottom, bounds.height, dst.height});
     return r;
 }
 
@@ -35,12 +37,13 @@ template <class Pixel, class Callback>
 PF_Err Iterate(PixelDepth depth, const char* fault, const char* interrupt, PF_InData* in_data,
                PF_EffectWorld* src, const PF_Rect* area, void* refcon, Callback pix_fn, PF_EffectWorld* dst) {
     SimHost* host = HostOf(in_data);
-    if (!host || !src || !dst || !pix_fn || !src->data || !dst->data) return PF_Err_BAD_CALLBACK_PARAM;
+    // The source is optional (the callback then gets a null input pixel), the destination is not.
+    if (!host || !dst || !pix_fn || (src && !src->data) || !dst->data) return PF_Err_BAD_CALLBACK_PARAM;
     // A world of another depth would be read with the wrong pixel size.
-    if (DepthOfWorld(*src) != depth || DepthOfWorld(*dst) != depth) return PF_Err_BAD_CALLBACK_PARAM;
+    if ((src && DepthOfWorld(*src) != depth) || DepthOfWorld(*dst) != depth) return PF_Err_BAD_CALLBACK_PARAM;
     if (host->Faults().ShouldFail(fault)) return PF_Err_INTERNAL_STRUCT_DAMAGED;
 
-    const PF_Rect r = AreaOf(*src, *dst, area);
+    const PF_Rect r = AreaOf(src, *dst, area);
     if (r.right <= r.left || r.bottom <= r.top) return PF_Err_NONE;
     const bool interrupted = host->Faults().ShouldFail(interrupt);
     const A_long rows = interrupted ? (r.bottom - r.top) / 2 : r.bottom - r.top;
@@ -48,7 +51,8 @@ PF_Err Iterate(PixelDepth depth, const char* fault, const char* interrupt, PF_In
     const PF_Err err = ParallelRows(rows, host->WorkerThreads(), [&](A_long row) -> PF_Err {
         const A_long y = r.top + row;
         for (A_long x = r.left; x < r.right; ++x) {
-            const PF_Err e = pix_fn(refcon, x, y, PixelAt<Pixel>(*src, x, y), PixelAt<Pixel>(*dst, x, y));
+            Pixel* in = src ? PixelAt<Pixel>(*src, x, y) : nullptr;
+            const PF_Err e = pix_fn(refcon, x, y, in, PixelAt<Pixel>(*dst, x, y));
             if (e != PF_Err_NONE) return e;
         }
         return PF_Err_NONE;

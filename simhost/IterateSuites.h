@@ -1,5 +1,6 @@
 // The host's pixel-iteration suites, "PF Iterate8 Suite" and "PF iterateFloat Suite" version 1: `iterate`
-// visits every pixel of an area of real worlds, spreading the rows over the host's worker threads.
+// visits every pixel of an area of real worlds, spreading the rows over the host's worker threads. The source
+// world may be null (the callback then gets a null input pixel and the destination bounds the area).
 //
 // Fault names for FaultInjector::FailCall: kIterate8Fault / kIterateFloatFault make a call fail with
 // PF_Err_INTERNAL_STRUCT_DAMAGED before any pixel; kIterate8Interrupt / kIterateFloatInterrupt make a call

@@ -1,7 +1,11 @@
 #include "simhost/LayerSuites.h"
 
 #include "sdk/AE_EffectSuites.h"
+#include "simhost/CallFailures.h"
+#include "simhost/Composition.h"
+#include "simhost/EffectControls.h"
 #include "simhost/SimHost.h"
+#include "simhost/WorldSuites.h"
 
 namespace simhost {
 
@@ -12,6 +16,12 @@ char gLayerTag;
 char gCompTag;
 AEGP_LayerH TheLayer() { return reinterpret_cast<AEGP_LayerH>(&gLayerTag); }
 AEGP_CompH TheComp() { return reinterpret_cast<AEGP_CompH>(&gCompTag); }
+
+}  // namespace
+
+AEGP_LayerH EffectLayerHandle() { return TheLayer(); }
+
+namespace {
 
 EffectLayer* Active() {
     SimHost* host = SimHost::Active();
@@ -83,8 +93,9 @@ PF_Err DisposeWorld(PF_ProgPtr effect_ref, PF_EffectWorld* world) {
     return l->DisposeWorld(world);
 }
 
-const AEGP_PFInterfaceSuite1 kPFInterfaceSuite1 = {GetEffectLayer};
-const AEGP_LayerSuite13 kLayerSuite13 = {GetLayerFlags, GetLayerParentComp};
+const AEGP_PFInterfaceSuite1 kPFInterfaceSuite1 = {GetEffectLayer, HostGetNewEffectForEffect};
+const AEGP_LayerSuite13 kLayerSuite13 = {GetLayerFlags, GetLayerParentComp, CompositionLayerMaskedBounds,
+                                         CompositionLayerToCompTime, CompositionLayerToWorldXform, HostGetLayerFromLayerID};
 const PF_ColorSettingsSuite3 kColorSettingsSuite3 = {GetNewWorkingSpaceColorProfile, GetColorProfileApproximateGamma,
                                                      DisposeColorProfile};
 const PF_ColorParamSuite1 kColorParamSuite1 = {GetFloatingPointColorFromColorDef};
@@ -128,10 +139,7 @@ int EffectLayer::ProfilesMade() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return profilesMade_;
 }
-int EffectLayer::WorldsAlive() const {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return int(worlds_.size());
-}
+int EffectLayer::WorldsAlive() const { return Worlds(host_).Alive(); }
 
 A_Err EffectLayer::GetEffectLayer(AEGP_LayerH* layer) {
     if (host_.Faults().ShouldFail("AEGP_GetEffectLayer")) return kFault;
@@ -186,34 +194,18 @@ A_Err EffectLayer::DisposeProfile(AEGP_ColorProfileP profile) {
     return host_.Faults().ShouldFail("AEGP_DisposeColorProfile") ? kFault : PF_Err_NONE;
 }
 
-PF_Err EffectLayer::NewWorld(A_long width, A_long height, PF_Boolean /*clear*/, PF_PixelFormat format,
+// One registry of host-made worlds for the whole host, which tracks them per frame (simhost/WorldSuites.h).
+PF_Err EffectLayer::NewWorld(A_long width, A_long height, PF_Boolean clear, PF_PixelFormat format,
                              PF_EffectWorld* world) {
-    if (host_.Faults().ShouldFail("PF_NewWorld")) return PF_Err_OUT_OF_MEMORY;
-    PixelDepth depth;
-    if (format == PF_PixelFormat_ARGB32) {
-        depth = PixelDepth::k8;
-    } else if (format == PF_PixelFormat_ARGB64) {
-        depth = PixelDepth::k16;
-    } else if (format == PF_PixelFormat_ARGB128) {
-        depth = PixelDepth::k32f;
-    } else {
-        return PF_Err_BAD_CALLBACK_PARAM;
-    }
-    if (width < 0 || height < 0) return PF_Err_BAD_CALLBACK_PARAM;
-    auto made = std::make_unique<SimWorld>(width, height, depth);  // pixels start cleared
-    *world = *made->world();
-    std::lock_guard<std::mutex> lock(mutex_);
-    worlds_[world->data] = std::move(made);
-    return PF_Err_NONE;
+    if (PF_Err err = PlannedFailure(host_, "PF_NewWorld", PF_Err_OUT_OF_MEMORY)) return err;
+    return Worlds(host_).New(width, height, clear != 0, format, world, CurrentFrameOnThisThread());
 }
 
 PF_Err EffectLayer::DisposeWorld(PF_EffectWorld* world) {
-    std::lock_guard<std::mutex> lock(mutex_);
-    const auto it = worlds_.find(world->data);
-    if (it == worlds_.end()) return PF_Err_BAD_CALLBACK_PARAM;
-    worlds_.erase(it);
-    *world = PF_EffectWorld{};
-    return PF_Err_NONE;
+    if (PF_Err err = PlannedFailure(host_, "PF_DisposeWorld")) return err;
+    const PF_Err err = Worlds(host_).Dispose(world);
+    if (!err) *world = PF_EffectWorld{};
+    return err;
 }
 
 EffectLayer& Layer(SimHost& host) { return host.Service<EffectLayer>(); }

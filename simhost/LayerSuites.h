@@ -5,7 +5,9 @@
 // Faults (host.Faults().FailCall(name, nth)), each failing with PF_Err_INTERNAL_STRUCT_DAMAGED:
 // "AEGP_GetEffectLayer", "AEGP_GetLayerFlags", "AEGP_GetLayerParentComp", "AEGP_GetNewWorkingSpaceColorProfile",
 // "AEGP_GetColorProfileApproximateGamma", "AEGP_DisposeColorProfile", "PF_GetFloatingPointColorFromColorDef",
-// "PF_GetPixelFormat", "PF_NewWorld".
+// "PF_GetPixelFormat", "PF_NewWorld" (out of memory; SetFailureCode may change it), "PF_DisposeWorld".
+// The worlds themselves are kept by the host's world registry (simhost/WorldSuites.h); the layer suite's
+// masked bounds, comp time and layer-to-world calls come from the composition (simhost/Composition.h).
 #pragma once
 
 #include <map>
@@ -63,9 +65,10 @@ private:
     float gamma_ = 2.2f;
     std::map<const void*, std::unique_ptr<Profile>> profiles_;
     int profilesMade_ = 0;
-    std::map<const void*, std::unique_ptr<SimWorld>> worlds_;
 };
 
 EffectLayer& Layer(SimHost& host);
+// The handle AEGP_GetEffectLayer gives for the effect's layer.
+AEGP_LayerH EffectLayerHandle();
 
 }  // namespace simhost

@@ -11,6 +11,7 @@
 #include <stdexcept>
 
 #include "sdk/AE_EffectSuites.h"
+#include "simhost/IterateGeneric.h"
 #include "simhost/IterateSuites.h"
 
 namespace simhost {
@@ -240,6 +241,7 @@ SimHost::SimHost(const std::string& bundlePath) : handles_(faults_) {
         AddSuite(kPFANSISuite, kPFANSISuiteVersion1, &kAnsiSuite1);
         AddSuite(kPFHandleSuite, kPFHandleSuiteVersion2, &kHandleSuite2);
         InstallIterateSuites(*this);
+        InstallIterateGenericSuite(*this);
 
         bundle_ = &Bundle::Load(bundlePath);
         registrationResult_ =

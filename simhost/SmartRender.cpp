@@ -57,7 +57,7 @@ FrameContext* ContextFor(PF_ProgPtr effect_ref) {
 void Refused(FrameContext& ctx) { ++ctx.result.badCallbackCalls; }
 
 // The layer's pixels over `rect` (frame coordinates) at the frame's depth and downsample factors.
-SimWorld ExtractLayer(const FrameContext& ctx, const Layer& layer, const Layer* input, const PF_LRect& rect) {
+SimWorld ExtractLayer(const FrameContext& ctx, const CompLayer& layer, const CompLayer* input, const PF_LRect& rect) {
     const A_long nx = ctx.request.downsampleX, ny = ctx.request.downsampleY;
     const A_long w = std::max<A_long>(0, rect.right - rect.left), h = std::max<A_long>(0, rect.bottom - rect.top);
     SimWorld world = ctx.worlds.MakeWorld(w, h, DepthOfBits(ctx.request.bitdepth), true);
@@ -126,8 +126,8 @@ PF_Err CheckoutLayer(PF_ProgPtr effect_ref, PF_ParamIndex index, A_long checkout
     PF_CheckoutResult answer{};
     answer.par = {1, 1};
     record.layer = ctx->comp.LayerForParam(index);
-    if (const Layer* layer = ctx->comp.Find(record.layer)) {
-        const Layer* input = ctx->comp.Find(ctx->comp.InputLayer());
+    if (const CompLayer* layer = ctx->comp.Find(record.layer)) {
+        const CompLayer* input = ctx->comp.Find(ctx->comp.InputLayer());
         answer.max_result_rect = LayerRectInFrame(*layer, input, ctx->request.downsampleX, ctx->request.downsampleY);
         answer.result_rect = IntersectRects(req->rect, answer.max_result_rect);
         answer.ref_width = layer->pixels.width();
@@ -173,9 +173,9 @@ PF_Err CheckoutLayerPixels(PF_ProgPtr effect_ref, A_long checkout_id, PF_EffectW
     }
     auto held = ctx->pixels.find(checkout_id);
     if (held == ctx->pixels.end()) {
-        const Layer* layer = ctx->comp.Find(it->second.layer);
+        const CompLayer* layer = ctx->comp.Find(it->second.layer);
         if (!layer) return PF_Err_NONE;  // the parameter chose no layer
-        const Layer* input = ctx->comp.Find(ctx->comp.InputLayer());
+        const CompLayer* input = ctx->comp.Find(ctx->comp.InputLayer());
         auto world = std::make_unique<SimWorld>(ExtractLayer(*ctx, *layer, input, it->second.rect));
         held = ctx->pixels.emplace(checkout_id, std::move(world)).first;
     }
@@ -264,7 +264,7 @@ CommandResult SendCommand(SimHost& host, const FrameRequest& request, PF_Cmd cmd
 
 }  // namespace
 
-PF_LRect LayerRectInFrame(const Layer& layer, const Layer* input, A_long downsampleX, A_long downsampleY) {
+PF_LRect LayerRectInFrame(const CompLayer& layer, const CompLayer* input, A_long downsampleX, A_long downsampleY) {
     const A_long offX = layer.x - (input ? input->x : layer.x);
     const A_long offY = layer.y - (input ? input->y : layer.y);
     return PF_LRect{FloorDiv(offX, downsampleX), FloorDiv(offY, downsampleY),
@@ -299,7 +299,7 @@ FrameResult RunSmartFrame(SimHost& host, const FrameRequest& request) {
     ctx.frame = nextFrame.fetch_add(1);
     const WorldCounts before = ctx.worlds.Counts();
 
-    const Layer* input = ctx.comp.Find(ctx.comp.InputLayer());
+    const CompLayer* input = ctx.comp.Find(ctx.comp.InputLayer());
     const A_long width = input ? input->pixels.width() : 0, height = input ? input->pixels.height() : 0;
     const PF_LRect inputRect = input ? LayerRectInFrame(*input, input, request.downsampleX, request.downsampleY)
                                      : PF_LRect{0, 0, 0, 0};

@@ -92,6 +92,6 @@ FrameResult RunSmartFrame(SimHost& host, const FrameRequest& request = {});
 
 // Where a layer lies in the effect's coordinates at the downsample factors: its cells, from
 // floor((layer x - input x) / N) to ceil((layer x - input x + width) / N), likewise vertically.
-PF_LRect LayerRectInFrame(const Layer& layer, const Layer* input, A_long downsampleX, A_long downsampleY);
+PF_LRect LayerRectInFrame(const CompLayer& layer, const CompLayer* input, A_long downsampleX, A_long downsampleY);
 
 }  // namespace simhost

@@ -7,6 +7,7 @@
 
 #include "sdk/AE_EffectSuites.h"
 #include "simhost/CallFailures.h"
+#include "simhost/LayerSuites.h"
 #include "simhost/PixelAccess.h"
 #include "simhost/SimHost.h"
 #include "simhost/TransferRect.h"
@@ -15,39 +16,8 @@ namespace simhost {
 
 namespace {
 
-PF_Err SuiteNewWorld(PF_ProgPtr effect_ref, A_long width, A_long height, PF_Boolean clear, PF_PixelFormat format,
-                     PF_EffectWorld* world);
-PF_Err SuiteDisposeWorld(PF_ProgPtr effect_ref, PF_EffectWorld* world);
-PF_Err SuiteGetPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format);
-
-const PF_WorldSuite2 kWorldSuite2 = {SuiteNewWorld, SuiteDisposeWorld, SuiteGetPixelFormat};
-
 // The frame being rendered on this thread, set by the smart render runner; 0 outside a frame.
 thread_local int currentFrame = 0;
-
-PF_Err SuiteNewWorld(PF_ProgPtr effect_ref, A_long width, A_long height, PF_Boolean clear, PF_PixelFormat format,
-                     PF_EffectWorld* world) {
-    SimHost* host = SimHost::FromRef(effect_ref);
-    if (!host || !world) return PF_Err_BAD_CALLBACK_PARAM;
-    if (PF_Err err = PlannedFailure(*host, "PF_NewWorld", PF_Err_OUT_OF_MEMORY)) return err;
-    return Worlds(*host).New(width, height, clear != 0, format, world, CurrentFrameOnThisThread());
-}
-
-PF_Err SuiteDisposeWorld(PF_ProgPtr effect_ref, PF_EffectWorld* world) {
-    SimHost* host = SimHost::FromRef(effect_ref);
-    if (!host || !world) return PF_Err_BAD_CALLBACK_PARAM;
-    if (PF_Err err = PlannedFailure(*host, "PF_DisposeWorld")) return err;
-    return Worlds(*host).Dispose(world);
-}
-
-PF_Err SuiteGetPixelFormat(const PF_EffectWorld* world, PF_PixelFormat* format) {
-    if (!world || !format) return PF_Err_BAD_CALLBACK_PARAM;
-    if (SimHost* host = SimHost::Active()) {
-        if (PF_Err err = PlannedFailure(*host, "PF_GetPixelFormat")) return err;
-    }
-    *format = FormatOfWorld(*world);
-    return *format == PF_PixelFormat_INVALID ? PF_Err_BAD_CALLBACK_PARAM : PF_Err_NONE;
-}
 
 PF_Err UtilFill(PF_ProgPtr effect_ref, const PF_Pixel* color, const PF_Rect* rect, PF_EffectWorld* world) {
     SimHost* host = SimHost::FromRef(effect_ref);
@@ -70,7 +40,7 @@ int CurrentFrameOnThisThread() { return currentFrame; }
 void SetCurrentFrameOnThisThread(int frame) { currentFrame = frame; }
 
 HostWorlds::HostWorlds(SimHost& host) : host_(host) {
-    host.AddSuite(kPFWorldSuite, kPFWorldSuiteVersion2, &kWorldSuite2);
+    Layer(host);  // serves "PF World Suite" v2 over this registry
     host.Utils().fill = UtilFill;
     host.Utils().copy = UtilCopy;
     InstallWorldTransformSuite(host);

@@ -1,12 +1,13 @@
-// The worlds the host lends the effect, and the services that make and fill them: "PF World Suite" v2
-// (PF_NewWorld, PF_DisposeWorld, PF_GetPixelFormat) and the utility callbacks `fill` and `copy`.
+// The worlds the host lends the effect, and the services that fill them: the registry behind "PF World Suite" v2
+// (PF_NewWorld and PF_DisposeWorld, whose table simhost/LayerSuites.h serves) and the utility callbacks `fill`
+// and `copy`.
 //
 // Every world the host hands out is tracked: worlds made by PF_NewWorld until they are disposed, and (through
 // the smart render runner) the layer pixels and the output of a frame. A world made during a frame and not
 // disposed by the end of that frame is a leak; the runner reports it and then frees it. Worlds carry padding
 // after each row, filled with a known byte, so a write past a world's pixels is caught too.
 //
-// Faults: "PF_NewWorld" (out of memory by default), "PF_DisposeWorld", "PF_GetPixelFormat", "fill", "copy".
+// Faults: "fill", "copy" (and, in the world suite, "PF_NewWorld", "PF_DisposeWorld", "PF_GetPixelFormat").
 #pragma once
 
 #include <map>
@@ -34,7 +35,7 @@ struct WorldCounts {
 
 class HostWorlds {
 public:
-    explicit HostWorlds(SimHost& host);  // installs the world suite and the fill and copy callbacks
+    explicit HostWorlds(SimHost& host);  // installs the world suites and the fill and copy callbacks
     HostWorlds(const HostWorlds&) = delete;
     HostWorlds& operator=(const HostWorlds&) = delete;
 

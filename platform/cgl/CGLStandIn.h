@@ -1,5 +1,5 @@
-// What the EGL-backed stand-in adds to the CGL-shaped API for its own tests: how many contexts are alive
-// (created and not yet destroyed) in this process.
+// What the EGL-backed stand-in adds to the CGL-shaped API for tests: how many contexts are alive (created and
+// not yet destroyed) in this process, and a way to make context creation fail.
 #pragma once
 
 #ifdef __cplusplus
@@ -7,6 +7,9 @@ extern "C" {
 #endif
 
 int CGLStandInLiveContextCount(void);
+// Test only: the next `count` calls of CGLCreateContext, from any thread, fail with kCGLBadAlloc as a driver
+// out of memory would; 0 ends a plan not used up.
+void CGLStandInFailContextCreations(int count);
 
 #ifdef __cplusplus
 }

@@ -19,6 +19,15 @@ constexpr uint32_t kContextMagic = 0x43474c43;      // "CGLC"
 constexpr uint32_t kPixelFormatMagic = 0x43474c50;  // "CGLP"
 
 std::atomic<int> liveContexts{0};
+std::atomic<int> failingCreations{0};  // test only: creations still to fail
+
+// Takes one planned failure, if any is left.
+bool TakePlannedFailure() {
+    int left = failingCreations.load(std::memory_order_relaxed);
+    while (left > 0 && !failingCreations.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) {
+    }
+    return left > 0;
+}
 
 }  // namespace
 
@@ -208,6 +217,7 @@ CGLError CGLCreateContext(CGLPixelFormatObj pix, CGLContextObj share, CGLContext
     *ctx = nullptr;
     if (!pix || pix->magic != kPixelFormatMagic) return kCGLBadPixelFormat;
     if (share && !IsContext(share)) return kCGLBadContext;
+    if (TakePlannedFailure()) return kCGLBadAlloc;
     const EGLDisplay display = Display();
     if (display == EGL_NO_DISPLAY) return kCGLBadDisplay;
     if (!BindOpenGL()) return FromEGLError(eglGetError());
@@ -282,5 +292,9 @@ const char* CGLErrorString(CGLError error) {
 }
 
 int CGLStandInLiveContextCount(void) { return liveContexts.load(std::memory_order_relaxed); }
+
+void CGLStandInFailContextCreations(int count) {
+    failingCreations.store(count > 0 ? count : 0, std::memory_order_relaxed);
+}
 
 }  // extern "C"

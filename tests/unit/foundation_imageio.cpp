@@ -1,5 +1,8 @@
 // Image files in and out of host worlds, as the command-line host uses them.
 #include <gtest/gtest.h>
+
+#include <ImfFrameBuffer.h>
+#include <ImfInputFile.h>
 #include <png.h>
 
 #include <cstdio>
@@ -28,18 +31,33 @@ TEST(ImageIO, An8BitPngComesBackExactly) {
         for (A_long x = 0; x < 7; ++x) ASSERT_EQ(std::memcmp(&r.At<PF_Pixel>(x, y), &w.At<PF_Pixel>(x, y), 4), 0);
 }
 
-TEST(ImageIO, PngColourIsPremultipliedOnReadingAndStraightOnWriting) {
+TEST(ImageIO, WorldsHoldStraightColourWhileExrFilesHoldPremultipliedColour) {
     testsupport::TempDir dir;
-    SimWorld w(1, 1, PixelDepth::k8);
-    w.At<PF_Pixel>(0, 0) = {128, 64, 128, 0};  // premultiplied: straight red is 127.5 of 255
-    const std::string path = dir.path() + "/half.png";
-    simhost::WritePng(path, w);
-    SimWorld r = simhost::ReadPng(path);
-    const PF_Pixel p = r.At<PF_Pixel>(0, 0);
+    // Half-transparent pure red: PNG stores it as it stands, EXR as red 0.25 under alpha 0.5.
+    SimWorld png(1, 1, PixelDepth::k8);
+    png.At<PF_Pixel>(0, 0) = {128, 200, 10, 0};
+    simhost::WritePng(dir.path() + "/half.png", png);
+    const PF_Pixel p = simhost::ReadPng(dir.path() + "/half.png").At<PF_Pixel>(0, 0);
     EXPECT_EQ(p.alpha, 128);
-    EXPECT_NEAR(p.red, 64, 1);
-    EXPECT_NEAR(p.green, 128, 1);
-    EXPECT_EQ(p.blue, 0);
+    EXPECT_EQ(p.red, 200);
+    EXPECT_EQ(p.green, 10);
+
+    SimWorld exr(1, 1, PixelDepth::k32f);
+    exr.At<PF_PixelFloat>(0, 0) = {0.5f, 0.5f, 0.f, 0.f};
+    const std::string path = dir.path() + "/half.exr";
+    simhost::WriteExr(path, exr);
+    Imf::InputFile file(path.c_str());
+    float stored[4] = {};
+    Imf::FrameBuffer frame;
+    const char* names[4] = {"A", "R", "G", "B"};
+    for (int c = 0; c < 4; ++c)
+        frame.insert(names[c], Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(&stored[c]), sizeof stored, sizeof stored));
+    file.setFrameBuffer(frame);
+    file.readPixels(0, 0);
+    EXPECT_FLOAT_EQ(stored[1], 0.25f);
+    const PF_PixelFloat back = simhost::ReadExr(path).At<PF_PixelFloat>(0, 0);
+    EXPECT_FLOAT_EQ(back.alpha, 0.5f);
+    EXPECT_FLOAT_EQ(back.red, 0.5f);
 }
 
 TEST(ImageIO, A16BitPngBecomesAFloatWorld) {

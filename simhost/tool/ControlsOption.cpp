@@ -1,0 +1,54 @@
+// --controls of velloran-render: prints the effect-controls window as the user would see it (each control
+// shown or hidden, enabled or greyed out, and its name), after the parameters given with --set were changed
+// the way a user changes them: the change command for each, then the window's update.
+#include <cctype>
+#include <cstdio>
+#include <string>
+
+#include "simhost/EffectControls.h"
+#include "simhost/ParamStore.h"
+#include "simhost/tool/Options.h"
+
+namespace {
+
+// The parameter an assignment names: "INDEX=VALUE" or a unique "Name=VALUE"; -1 when none.
+int AssignedIndex(const simhost::ParamStore& store, const std::string& assignment) {
+    const std::string target = assignment.substr(0, assignment.find('='));
+    if (!target.empty() && target.find_first_not_of("0123456789") == std::string::npos) return std::stoi(target);
+    return store.FindByName(target);
+}
+
+const bool kControlsAdded = velloran_tool::AddOption(
+    {"--controls", nullptr,
+     "print the effect controls (shown/hidden, enabled/greyed, name) after the --set changes, as the user sees them",
+     [](velloran_tool::ToolState& s, const std::string&) { s.extra["--controls"].push_back("on"); }});
+
+const bool kStepAdded = velloran_tool::AddBeforeFrameStep([](simhost::SimHost& host,
+                                                             const velloran_tool::ToolState& state) -> PF_Err {
+    if (!state.extra.count("--controls")) return PF_Err_NONE;
+    simhost::ParamStore& store = simhost::Params(host);
+    simhost::EffectControls& controls = simhost::Controls(host);
+    simhost::CommandResult r = controls.SendUpdateParamsUI();  // the window as it first opens
+    const auto sets = state.extra.find("--set");
+    if (sets != state.extra.end()) {
+        for (const std::string& assignment : sets->second) {
+            if (r.err) break;
+            std::string error;
+            const int index = AssignedIndex(store, assignment);
+            if (index < 1 || !store.SetFromText(assignment, &error)) {
+                std::fprintf(stderr, "velloran-render: --set %s: %s\n", assignment.c_str(),
+                             error.empty() ? "no such parameter" : error.c_str());
+                return PF_Err_BAD_CALLBACK_PARAM;
+            }
+            r = controls.UserChanged(index);
+        }
+    }
+    if (r.err) {
+        std::fprintf(stderr, "velloran-render: updating the effect controls failed with error %d\n", int(r.err));
+        return r.err;
+    }
+    std::fputs(controls.DescribeControls().c_str(), stdout);
+    return PF_Err_NONE;
+});
+
+}  // namespace

@@ -1,0 +1,127 @@
+// Layer and frame options of velloran-render: the mask, iris and lens-dirt layers as image files at positions
+// relative to the input (--mask FILE[@X,Y], --iris, --dirt), the frame's bit depth and downsample factor; the
+// frame itself goes through the smart pre-render and render, and the output is written at the size the effect
+// asked for (its grown result rectangle), not the input's.
+#include <cstdio>
+#include <regex>
+#include <stdexcept>
+#include <string>
+
+#include "simhost/Composition.h"
+#include "simhost/ImageIO.h"
+#include "simhost/SmartRender.h"
+#include "simhost/tool/Options.h"
+
+namespace {
+
+using velloran_tool::ToolState;
+
+// The effect's layer parameters by index: "Mask Layer", "Iris Layer" and the lens-dirt "Texture".
+struct LayerOption {
+    const char* name;
+    PF_ParamIndex index;
+    const char* help;
+};
+const LayerOption kLayerOptions[] = {
+    {"--mask", 32, "image file of the mask layer, its top-left corner at X,Y of the input (default 0,0)"},
+    {"--iris", 39, "image file of the iris layer (\"Lens Iris\" mode), at X,Y of the input"},
+    {"--dirt", 90, "image file of the lens-dirt texture layer, at X,Y of the input"},
+};
+
+struct Placed {
+    std::string file;
+    A_long x = 0, y = 0;
+};
+
+// "FILE@X,Y" or "FILE"; a file name may itself hold an '@' when no position follows it.
+Placed ParsePlaced(const std::string& value) {
+    static const std::regex position(R"(^(.*)@(-?[0-9]+),(-?[0-9]+)$)");
+    std::smatch m;
+    Placed p;
+    if (std::regex_match(value, m, position)) {
+        p.file = m[1];
+        p.x = std::stoi(m[2]);
+        p.y = std::stoi(m[3]);
+    } else {
+        p.file = value;
+    }
+    if (p.file.empty()) throw std::invalid_argument("a layer option needs FILE[@X,Y], got \"" + value + "\"");
+    return p;
+}
+
+const bool kLayersAdded = [] {
+    for (const LayerOption& o : kLayerOptions) {
+        const std::string name = o.name;
+        velloran_tool::AddOption({o.name, "FILE[@X,Y]", o.help, [name](ToolState& s, const std::string& v) {
+                                      ParsePlaced(v);
+                                      s.extra[name] = {v};
+                                  }});
+    }
+    return true;
+}();
+
+const bool kDepthAdded = velloran_tool::AddOption(
+    {"--depth", "8|32", "bit depth of the frame's worlds (default: the input's, 8 for 8-bit images, else 32)",
+     [](ToolState& s, const std::string& v) {
+         if (v != "8" && v != "32") throw std::invalid_argument("--depth takes 8 or 32");
+         s.extra["--depth"] = {v};
+     }});
+
+const bool kDownsampleAdded = velloran_tool::AddOption(
+    {"--downsample", "N", "render at 1/N of full resolution in both directions (default 1)",
+     [](ToolState& s, const std::string& v) {
+         std::size_t used = 0;
+         int n = 0;
+         try {
+             n = std::stoi(v, &used);
+         } catch (const std::exception&) {
+             used = 0;
+         }
+         if (used != v.size() || n < 1) throw std::invalid_argument("--downsample takes a whole number of 1 or more");
+         s.extra["--downsample"] = {v};
+     }});
+
+const std::string* Value(const ToolState& s, const char* option) {
+    auto it = s.extra.find(option);
+    return it == s.extra.end() || it->second.empty() ? nullptr : &it->second.back();
+}
+
+PF_Err RenderSmartFrame(simhost::SimHost& host, const ToolState& state, const simhost::SimWorld& input,
+                        simhost::SimWorld& output) {
+    simhost::Composition& comp = simhost::Comp(host);
+    const simhost::LayerId inputId = comp.AddLayer(input.Clone(), 0, 0, "input");
+    comp.SetInputLayer(inputId);
+    for (const LayerOption& o : kLayerOptions) {
+        if (const std::string* v = Value(state, o.name)) {
+            const Placed p = ParsePlaced(*v);
+            comp.SetLayerParam(o.index, comp.AddLayer(simhost::ReadImage(p.file), p.x, p.y, p.file));
+        }
+    }
+    simhost::FrameRequest request;
+    const std::string* depth = Value(state, "--depth");
+    request.bitdepth = depth ? A_short(std::stoi(*depth)) : input.depth() == simhost::PixelDepth::k8 ? 8 : 32;
+    if (const std::string* n = Value(state, "--downsample")) request.downsampleX = request.downsampleY = std::stoi(*n);
+
+    simhost::FrameResult frame = simhost::RunSmartFrame(host, request);
+    const simhost::CommandResult& last = frame.rendered ? frame.render : frame.preRender;
+    if ((last.out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE) && !last.return_msg.empty())
+        std::fprintf(stderr, "velloran-render: the effect says: %s\n", last.return_msg.c_str());
+    if (!frame.Clean()) std::fprintf(stderr, "velloran-render: %s", frame.Problems().c_str());
+    if (last.err != PF_Err_NONE) return last.err;
+    if (!frame.outputCheckedOut) {
+        // An effect that renders nothing leaves the host's frame as it was, as before any renderer was set.
+        std::fprintf(stderr, "velloran-render: the effect did not check out its output; the input passes through\n");
+        output = input.Clone();
+        return PF_Err_NONE;
+    }
+    const PF_PreRenderOutput& pre = frame.preRenderOutput;
+    std::fprintf(stderr, "velloran-render: output rectangle (%d, %d, %d, %d) at %d bits, downsample 1/%d\n",
+                 int(pre.result_rect.left), int(pre.result_rect.top), int(pre.result_rect.right),
+                 int(pre.result_rect.bottom), int(request.bitdepth), int(request.downsampleX));
+    output = std::move(frame.output);
+    return PF_Err_NONE;
+}
+
+const bool kRendererSet = velloran_tool::SetFrameRenderer(RenderSmartFrame);
+
+}  // namespace

@@ -1,0 +1,309 @@
+// Pixel values of whole frames through the host in both glow modes: black stays black, a glow of nothing
+// leaves exactly the source, Add is linear, "Custom" sums its levels, Screen stays at or below 1, frames are
+// reproducible on any thread, half-float targets agree with float ones, and the Glow Input view shows the
+// pre-processed source at its place with and without pixel aberration.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "chains_fixture.h"
+
+namespace {
+
+using namespace chains_test;
+using simhost::PixelDepth;
+using simhost::SimWorld;
+
+// A few bright pixels of different colours on a dim, varied background.
+SimWorld Scene(float gain, PixelDepth depth = PixelDepth::k32f) {
+    return FloatWorld(40, 36, [gain](A_long x, A_long y) {
+        float r = 0.02f * float(x % 5), g = 0.03f * float(y % 4), b = 0.01f * float((x + y) % 7);
+        if (x == 12 && y == 10) r = g = b = 1.0f;
+        if (x == 27 && y == 22) r = 0.9f, g = 0.3f, b = 0.1f;
+        if (x >= 5 && x < 9 && y == 30) r = 0.2f, g = 0.8f, b = 0.6f;
+        return PF_PixelFloat{1, gain * r, gain * g, gain * b};
+    }, depth);
+}
+
+// The pixel as it composites: colour times alpha. An un-multiplied glow shows its faintest tails (alpha of
+// 1e-30, say) at full colour, which says nothing about what the frame looks like.
+PF_PixelFloat Premultiplied(const PF_PixelFloat& p) {
+    return {p.alpha, p.red * p.alpha, p.green * p.alpha, p.blue * p.alpha};
+}
+
+// The largest measure(a, b) over every channel of two outputs of one size, premultiplied.
+float MaxDifference(const SimWorld& a, const SimWorld& b, const std::function<float(float, float)>& measure) {
+    float worst = 0;
+    for (A_long y = 0; y < a.height(); ++y)
+        for (A_long x = 0; x < a.width(); ++x) {
+            const PF_PixelFloat p = Premultiplied(a.GetFloat(x, y)), q = Premultiplied(b.GetFloat(x, y));
+            for (auto [u, v] : {std::pair{p.alpha, q.alpha}, {p.red, q.red}, {p.green, q.green}, {p.blue, q.blue}})
+                worst = std::max(worst, measure(u, v));
+        }
+    return worst;
+}
+float Distance(const PF_PixelFloat& a, const PF_PixelFloat& b) {
+    const PF_PixelFloat p = Premultiplied(a), q = Premultiplied(b);
+    return std::max({std::fabs(p.alpha - q.alpha), std::fabs(p.red - q.red), std::fabs(p.green - q.green),
+                     std::fabs(p.blue - q.blue)});
+}
+float Peak(const SimWorld& w) {
+    float peak = 0;
+    for (A_long y = 0; y < w.height(); ++y)
+        for (A_long x = 0; x < w.width(); ++x) peak = std::max(peak, MaxColour(w.GetFloat(x, y)));
+    return peak;
+}
+bool SameBytes(const SimWorld& a, const SimWorld& b) {
+    if (a.width() != b.width() || a.height() != b.height() || a.depth() != b.depth()) return false;
+    const size_t row = size_t(a.width()) * simhost::BytesPerPixel(a.depth());
+    for (A_long y = 0; y < a.height(); ++y)
+        if (std::memcmp(a.Row<uint8_t>(y), b.Row<uint8_t>(y), row) != 0) return false;
+    return true;
+}
+
+struct ModeCase {
+    const char* what;
+    int mode;
+};
+const ModeCase kBothModes[] = {{"Exponential", kExponential}, {"Lens Iris", kLensIris}};
+
+class ChainValues : public ChainFrame, public ::testing::WithParamInterface<ModeCase> {
+protected:
+    void SetUp() override {
+        ChainFrame::SetUp();
+        Set(kGlowMode, GetParam().mode);
+        // A small round iris: the glow spreads a few pixels.
+        SetIris(FloatWorld(9, 9, [](A_long x, A_long y) {
+            const float v = (x - 4) * (x - 4) + (y - 4) * (y - 4) <= 16 ? 1.0f : 0.0f;
+            return PF_PixelFloat{1, v, v, v};
+        }));
+    }
+    bool Iris() const { return GetParam().mode == kLensIris; }
+    void SetQuality(int quality) { Set(Iris() ? kQualityIris : kQuality, quality); }
+    void SetView(int view) {
+        Set(kView, view);
+        Set(kViewIris, view);
+    }
+};
+
+TEST_P(ChainValues, BlackFrameStaysBlackInEveryQualityAndToneMap) {
+    struct Case {
+        int quality;
+        int toneMap;
+        A_short depth;
+    };
+    std::vector<Case> cases;
+    for (int q : {1, 2, 3, 4, 5, 6, 8})
+        if (!(Iris() && q == 8)) cases.push_back({q, 1, 32});
+    // Every tone map but "Hable Filmic", which lifts black.
+    for (int t : {3, 4, 6, 7, 9}) cases.push_back({4, t, 32});
+    cases.push_back({3, 1, 8});
+    GlowOnly();
+    for (const Case& c : cases) {
+        SetQuality(c.quality);
+        Set(kToneMap, c.toneMap);
+        SetInput(Solid(40, 36, {1, 0, 0, 0}, c.depth == 8 ? PixelDepth::k8 : PixelDepth::k32f));
+        const simhost::FrameResult r = Render(c.depth);
+        ASSERT_GT(r.output.width(), 40);
+        // The iris blur's transform leaves round-off of about 1e-8 where the input is exactly 0; nothing an
+        // 8-bit frame shows.
+        const float allowed = Iris() && c.depth == 32 ? 1e-6f : 0.0f;
+        EXPECT_LE(Peak(r.output), allowed)
+            << "quality " << c.quality << ", tone map " << c.toneMap << ", " << c.depth << " bits";
+    }
+}
+
+TEST_P(ChainValues, GlowOfNothingLeavesExactlyTheSource) {
+    Set(kThreshold, 100);  // every channel of the scene but its white pixel lies below the threshold
+    for (PixelDepth depth : {PixelDepth::k8, PixelDepth::k32f}) {
+        SetInput(FloatWorld(40, 36, [](A_long x, A_long y) {
+            return PF_PixelFloat{1, 0.1f + 0.01f * float(x), 0.2f + 0.01f * float(y), 0.5f};
+        }, depth));
+        const simhost::FrameResult r = Render(depth == PixelDepth::k8 ? 8 : 32);
+        const SimWorld& out = r.output;
+        const A_long ox = -r.outputOriginX, oy = -r.outputOriginY;
+        float worst = 0;
+        for (A_long y = 0; y < out.height(); ++y)
+            for (A_long x = 0; x < out.width(); ++x) {
+                const bool inside = x >= ox && x < ox + 40 && y >= oy && y < oy + 36;
+                const PF_PixelFloat expected =
+                    inside ? PF_PixelFloat{1, 0.1f + 0.01f * float(x - ox), 0.2f + 0.01f * float(y - oy), 0.5f}
+                           : PF_PixelFloat{0, 0, 0, 0};
+                worst = std::max(worst, Distance(out.GetFloat(x, y), expected));
+            }
+        // 8 bits: the input's own rounding to 1/255 is all that may differ.
+        EXPECT_LE(worst, depth == PixelDepth::k8 ? 0.5f / 255 + 1e-6f : 1e-6f) << (depth == PixelDepth::k8 ? "8" : "32");
+    }
+}
+
+TEST_P(ChainValues, AddIsLinearInTheInput) {
+    Linear();
+    Set(kBlendMode, kAdd);
+    SetInput(Scene(1.0f));
+    const simhost::FrameResult once = Render();
+    SetInput(Scene(2.0f));
+    const simhost::FrameResult twice = Render();
+    ASSERT_EQ(once.output.width(), twice.output.width());
+    const float peak = Peak(once.output);
+    ASSERT_GT(peak, 0.0f);
+    const float worst = MaxDifference(twice.output, once.output, [](float a, float b) {
+        return b == 1.0f && a == 1.0f ? 0.0f : std::fabs(a - 2.0f * b);  // alpha is opaque in both
+    });
+    EXPECT_LE(worst, 1e-5f * peak) << "peak " << peak;
+}
+
+TEST_P(ChainValues, ScreenNeverExceedsOne) {
+    GlowOnly();
+    Set(kBlendMode, kScreen);
+    struct Case {
+        const char* what;
+        PixelDepth depth;
+        float value;
+        double exposure;
+    };
+    const Case cases[] = {{"8-bit white", PixelDepth::k8, 1.0f, 1}, {"float 10 at exposure 20", PixelDepth::k32f, 10.0f, 20}};
+    for (const Case& c : cases) {
+        Set(kExposure, c.exposure);
+        SetInput(FloatWorld(40, 36, [&c](A_long x, A_long y) {
+            const float v = x > 10 && x < 30 && y > 10 && y < 26 ? c.value : 0.0f;
+            return PF_PixelFloat{1, v, v, v};
+        }, c.depth));
+        const simhost::FrameResult r = Render(c.depth == PixelDepth::k8 ? 8 : 32);
+        const float peak = Peak(r.output);
+        EXPECT_LE(peak, 1.0f) << c.what;
+        EXPECT_GT(peak, 0.9f) << c.what << ": a bright source saturates the glow";
+    }
+}
+
+TEST_P(ChainValues, FramesAreBitIdenticalTwiceAndOnEightThreadsAtOnce) {
+    Set(kRadius, 12);
+    SetInput(Scene(3.0f));
+    const simhost::FrameResult first = Render();
+    const simhost::FrameResult second = Render();
+    EXPECT_TRUE(SameBytes(first.output, second.output)) << "the same frame twice on one thread";
+
+    simhost::RenderThreads threads(host(), 8);
+    std::vector<simhost::FrameResult> results(8);
+    std::vector<std::function<void()>> jobs;
+    for (int t = 0; t < 8; ++t) {
+        jobs.push_back([this, &results, t] {
+            simhost::FrameRequest request;
+            request.bitdepth = 32;
+            results[size_t(t)] = simhost::RunSmartFrame(host(), request);
+        });
+    }
+    threads.RunTogether(jobs);
+    threads.End();
+    for (int t = 0; t < 8; ++t) {
+        EXPECT_EQ(results[size_t(t)].render.err, PF_Err_NONE) << "thread " << t;
+        EXPECT_TRUE(SameBytes(results[size_t(t)].output, first.output)) << "thread " << t;
+    }
+}
+
+TEST_P(ChainValues, HalfFloatTargetsAgreeWithFloatOnesToHalfPrecision) {
+    Linear();  // the glow as the targets hold it, no gamma to stretch the differences
+    Set(kRadius, 12);
+    SetInput(Scene(2.0f));
+    const simhost::FrameResult full = Render();
+    Set(kHalfFloat, 1);
+    const simhost::FrameResult half = Render();
+    const float peak = Peak(full.output);
+    ASSERT_GT(peak, 0.0f);
+    // A half keeps 11 significant bits (a relative step of 2^-11); a glow value passes through up to 16
+    // half-float targets on its way (upload, pre-process, per level resampling and two blur directions or
+    // the iris blur, then one blend per level above), each rounding once. The faint tails, which gather the rounding of brighter pixels
+    // around them, are judged against a hundredth of the peak.
+    const float worst = MaxDifference(half.output, full.output, [peak](float a, float b) {
+        return std::fabs(a - b) / (std::fabs(b) + 1e-2f * peak);
+    });
+    EXPECT_LE(worst, 16.0f / 2048) << "peak " << peak;
+    EXPECT_GT(MaxDifference(half.output, full.output, [](float a, float b) { return std::fabs(a - b); }), 0.0f)
+        << "the half-float frame rendered with float targets";
+}
+
+TEST_P(ChainValues, GlowInputViewShowsThePreProcessedSourceAtItsPlace) {
+    SetView(2);  // "Glow Input"
+    Set(kThreshold, 50);
+    // Channels on both sides of the threshold: those below it vanish, those above it stay as they are.
+    auto source = [](A_long x, A_long y) {
+        return PF_PixelFloat{1, (x % 2) ? 0.8f : 0.2f, (y % 2) ? 0.9f : 0.3f, 0.7f};
+    };
+    auto processed = [](float v) { return v > 0.5f ? v : 0.0f; };
+    struct Case {
+        const char* what;
+        bool aberration;
+    };
+    const Case cases[] = {{"pixel aberration off", false}, {"pixel aberration on, offset 0", true}};
+    for (const Case& c : cases) {
+        Set(kPixelAberration, c.aberration ? 1 : 0);
+        Set(kPixelOffset, 0);
+        SetInput(FloatWorld(40, 36, source));
+        const simhost::FrameResult r = Render();
+        const SimWorld& out = r.output;
+        const A_long ox = -r.outputOriginX, oy = -r.outputOriginY;
+        ASSERT_GT(ox, 0) << c.what;
+        float worst = 0;
+        for (A_long y = 0; y < out.height(); ++y)
+            for (A_long x = 0; x < out.width(); ++x) {
+                const bool inside = x >= ox && x < ox + 40 && y >= oy && y < oy + 36;
+                PF_PixelFloat expected{1, 0, 0, 0};
+                if (inside) {
+                    const PF_PixelFloat s = source(x - ox, y - oy);
+                    expected = {1, processed(s.red), processed(s.green), processed(s.blue)};
+                }
+                worst = std::max(worst, Distance(out.GetFloat(x, y), expected));
+            }
+        // The source is sampled at texel centres through linear filtering, which may blend in a trace of
+        // the neighbours; a channel wrongly kept or dropped would differ by 0.2 or more.
+        EXPECT_LE(worst, 1e-4f) << c.what;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, ChainValues, ::testing::ValuesIn(kBothModes), [](const auto& info) {
+    return std::string(info.param.mode == kExponential ? "Exponential" : "LensIris");
+});
+
+TEST_F(ChainFrame, CustomAtFullResolutionSumsItsLevels) {
+    Linear();
+    Set(kBlendMode, kAdd);
+    Set(kQuality, 8);
+    Set(kResolution, 100);
+    // Radius R has a level k while R / 2^k > 1 (at least one): 4 -> 2 levels, 8 -> 3, 16 -> 4; every "Custom"
+    // level weighs 1, so deep inside a flat source each adds the source once.
+    struct Case {
+        double radius;
+        int levels;
+    };
+    const Case cases[] = {{4, 2}, {8, 3}, {16, 4}};
+    for (const Case& c : cases) {
+        Set(kRadius, c.radius);
+        SetInput(Solid(80, 80, {1, 0.25f, 0.125f, 0.0625f}));
+        const simhost::FrameResult r = Render();
+        const PF_PixelFloat centre = r.output.GetFloat(40 - r.outputOriginX, 40 - r.outputOriginY);
+        EXPECT_NEAR(centre.red, 0.25f * float(c.levels), 1e-4f) << "radius " << c.radius;
+        EXPECT_NEAR(centre.green, 0.125f * float(c.levels), 1e-4f) << "radius " << c.radius;
+        EXPECT_NEAR(centre.blue, 0.0625f * float(c.levels), 1e-4f) << "radius " << c.radius;
+    }
+}
+
+TEST_F(ChainFrame, PixelAberrationOffAndOnGlowFromTheSamePlace) {
+    // The blit path copies the source at its integer offset, the other places it by the quad transform: with
+    // no offset between the channels both give the same glow.
+    Linear();
+    Set(kPixelOffset, 0);
+    std::vector<SimWorld> outputs;
+    for (int on : {0, 1}) {
+        Set(kPixelAberration, on);
+        SetInput(Scene(1.0f));
+        outputs.push_back(std::move(Render().output));
+    }
+    const float peak = Peak(outputs[0]);
+    ASSERT_GT(peak, 0.0f);
+    EXPECT_LE(MaxDifference(outputs[0], outputs[1], [](float a, float b) { return std::fabs(a - b); }), 1e-5f * peak);
+}
+
+}  // namespace

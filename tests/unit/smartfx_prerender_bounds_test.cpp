@@ -1,0 +1,111 @@
+// The glow's reach as the pre-render grows the result rectangle with it: corner pushes, quality pads and
+// margins, and the "Lens Iris" growth from the iris layer's size.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "render/PreRender.h"
+
+namespace {
+
+std::string Text(const PF_LRect& r) {
+    return "(" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " + std::to_string(r.right) + ", " +
+           std::to_string(r.bottom) + ")";
+}
+
+struct ExponentialCase {
+    const char* what;
+    float radius, downsample, aspect, angleRadians, resolutionScale;
+    bool enableAngle;
+    int quality;
+    PF_LRect expected;  // for the rectangle (0, 0, 10, 10)
+};
+
+TEST(GaussianBounds, ReachPadAndMarginPerSetting) {
+    const ExponentialCase cases[] = {
+        // 49 diagonally (0.7 * 100 * 0.7), pad 40, margin 8
+        {"Standard", 100, 1, 1, 0, 0.9f, false, 4, {-97, -97, 107, 107}},
+        {"Standard with angle: 63 diagonally", 100, 1, 1, 0, 0.9f, true, 4, {-111, -111, 121, 121}},
+        {"Draft pad 75", 100, 1, 1, 0, 0.8f, false, 1, {-132, -132, 142, 142}},
+        {"Extreme pad 10", 100, 1, 1, 0, 1.0f, false, 6, {-67, -67, 77, 77}},
+        // Radius 100 at half resolution is 50 pixels: 24.5 diagonally rounds outward on the left and bottom,
+        // inward on the top and right; pad trunc(20) and margin 16
+        {"half resolution", 100, 0.5f, 1, 0, 0.9f, false, 4, {-61, -60, 70, 71}},
+        // Custom 50 %: pad trunc(40 * 0.6) = 24, margin ceil(8 * 0.5) = 4
+        {"Custom", 100, 1, 1, 0, 0.5f, false, 8, {-77, -77, 87, 87}},
+        {"quality never read: no pad", 100, 1, 1, 0, 0, false, 0, {-57, -57, 67, 67}},
+        // aspect 2: the full radius along the horizontal axis, nothing vertically
+        {"aspect 2", 100, 1, 2, 0, 0.9f, false, 4, {-148, -48, 158, 58}},
+        // aspect 0: the full radius along the vertical axis; cos(pi/2) is not exactly 0, so the left edge
+        // rounds one pixel further out
+        {"aspect 0", 100, 1, 0, 0, 0.9f, false, 4, {-49, -148, 58, 158}},
+    };
+    for (const auto& c : cases) {
+        myParams p;
+        p.baseRadius = c.radius * c.downsample;
+        p.downsampleX = c.downsample;
+        p.reachFactor = 1;
+        p.aspectRatio = c.aspect;
+        p.angleRadians = c.angleRadians;
+        p.enableAngle = c.enableAngle;
+        p.quality = c.quality;
+        p.resolutionScale = c.resolutionScale;
+        const PF_LRect r = calculate_guassian_bounds(&p, nullptr, PF_LRect{0, 0, 10, 10});
+        EXPECT_EQ(Text(r), Text(c.expected)) << c.what;
+    }
+}
+
+TEST(GaussianBounds, CornersMoveOutwardEachTheirOwnWay) {
+    myParams p;
+    p.baseRadius = 10;
+    p.reachFactor = 2;  // glow aberration reaches further
+    p.aspectRatio = 1;
+    const A_FloatPoint origin{100, 100};
+    struct Case {
+        WHICH_CORNER_E which;
+        double x, y;
+    };
+    // f = float(0.7 * 20 * 0.7) = 9.8
+    const Case cases[] = {{CORNER_TOP_LEFT, 90.2, 90.2},
+                          {CORNER_TOP_RIGHT, 109.8, 90.2},
+                          {CORNER_BOTTOM_RIGHT, 109.8, 109.8},
+                          {CORNER_BOTTOM_LEFT, 90.2, 109.8}};
+    for (const auto& c : cases) {
+        const A_FloatPoint r = CalculateGaussianBounds(&p, origin, c.which);
+        EXPECT_NEAR(r.x, c.x, 1e-5) << c.which;
+        EXPECT_NEAR(r.y, c.y, 1e-5) << c.which;
+    }
+}
+
+TEST(IrisRadiusExpansion, GrowthFromTheIrisShape) {
+    struct Case {
+        const char* what;
+        PF_LRect irisMax;
+        int quality;
+        double x, y;
+        float aspect;
+        bool wide;
+    };
+    const Case cases[] = {
+        {"200 x 100, Standard", {0, 0, 200, 100}, 4, 200, 150, 2.0f, true},
+        {"100 x 200, Standard", {10, 10, 110, 210}, 4, 150, 200, 2.0f, false},
+        {"square, Draft", {0, 0, 64, 64}, 1, 350, 350, 1.0f, true},
+        {"empty iris: the pad alone", {0, 0, 0, 0}, 4, 100, 100, 1.0f, false},
+        {"empty iris, Extreme", {5, 5, 5, 9}, 6, 25, 25, 1.0f, false},
+        {"quality never read", {0, 0, 0, 0}, 0, 0, 0, 1.0f, false},
+    };
+    for (const auto& c : cases) {
+        myParams p;
+        p.baseRadius = 100;
+        p.quality = c.quality;
+        PF_CheckoutResult iris{};
+        iris.max_result_rect = c.irisMax;
+        const auto growth = calculate_iris_radius_expansion(&p, nullptr, &iris);
+        EXPECT_DOUBLE_EQ(growth.first, c.x) << c.what;
+        EXPECT_DOUBLE_EQ(growth.second, c.y) << c.what;
+        EXPECT_FLOAT_EQ(p.irisAspect, c.aspect) << c.what;
+        EXPECT_EQ(p.irisIsWide, c.wide) << c.what;
+    }
+}
+
+}  // namespace
