@@ -13,6 +13,7 @@
 #include "sdk/AE_EffectSuites.h"
 #include "simhost/IterateGeneric.h"
 #include "simhost/IterateSuites.h"
+#include "simhost/MemoryPolicy.h"
 
 namespace simhost {
 
@@ -198,6 +199,7 @@ SimHost::SimHost(const std::string& bundlePath) : handles_(faults_) {
     SimHost* expected = nullptr;
     if (!activeHost.compare_exchange_strong(expected, this))
         throw std::logic_error("simhost: only one SimHost may exist at a time");
+    KeepFreedMemoryForReuse();
     try {
         basic_.AcquireSuite = BasicAcquireSuite;
         basic_.ReleaseSuite = BasicReleaseSuite;
