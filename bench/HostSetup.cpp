@@ -1,18 +1,17 @@
 #include "bench/HostSetup.h"
 
-// The single-layer services (colour settings and parameters) live in a header whose names clash with the
-// composition's, so they are installed from a file of their own.
+#include "simhost/Composition.h"
 #include "simhost/LayerSuites.h"
 #include "simhost/ParamStore.h"
+#include "simhost/WorldSuites.h"
 
 namespace velloran_bench {
-
-void InstallCompositionServices(simhost::SimHost& host);  // in HostComposition.cpp
 
 void InstallHostServices(simhost::SimHost& host) {
     simhost::Params(host);
     simhost::Layer(host);
-    InstallCompositionServices(host);
+    simhost::Comp(host);
+    simhost::Worlds(host);  // with fill, copy and the transfer suite
 }
 
 }  // namespace velloran_bench

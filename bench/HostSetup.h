@@ -5,9 +5,8 @@
 
 namespace velloran_bench {
 
-// Parameters, the effect's layer and its composition, worlds, iteration and transfer services. The
-// composition's layer suites are installed after the single-layer ones, so that the effect's layer is the
-// composition's input layer.
+// Parameters, the effect's layer in its composition with the colour settings, and the worlds with fill, copy
+// and transfers (the iteration suites come with the host itself).
 void InstallHostServices(simhost::SimHost& host);
 
 }  // namespace velloran_bench

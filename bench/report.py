@@ -2,8 +2,8 @@
 """The table and the plot of a bench/run: reads results.tsv and machine.txt, writes table.txt, table.md and
 frame-time.png, and prints the table.
 
-A peer's time is its run's wall time minus the median wall time of the same tool passing the same frame
-through; the first run of each is the warm-up and stands apart, the median is over the runs after it. The
+A peer's time is the median wall time of its filter runs minus the median of the pass-through runs paired with
+them (the same tool passing the same frame through); the filter's warm-up run stands apart as its first. The
 ratio compares a line's median with the fastest peer at the same frame size and radius."""
 
 import argparse
@@ -52,20 +52,20 @@ def size_key(size):
 
 
 def peer_lines(rows):
-    """(peer, size, radius) -> dict(first, median, sigma) with the pass-through subtracted."""
+    """(peer, size, radius) -> dict(first, median, sigma) with the pass-through of the same pairs subtracted."""
     passthrough = {}
     for r in rows:
         if r.get("kind") == "peer" and r.get("role") == "passthrough":
             s = samples(r.get("samples", ""))
             if s:
-                passthrough[(r["peer"], r["size"])] = statistics.median(s[1:] or s)
+                passthrough[(r["peer"], r["size"], float(r["radius"]))] = statistics.median(s)
     out = {}
     for r in rows:
         if r.get("kind") != "peer" or r.get("role") != "filter":
             continue
         key = (r["peer"], r["size"], float(r["radius"]))
         s = samples(r.get("samples", ""))
-        base = passthrough.get((r["peer"], r["size"]))
+        base = passthrough.get(key)
         if s is None or base is None:
             out[key] = {"status": "failed", "sigma": r.get("sigma", "")}
             continue
@@ -125,7 +125,7 @@ def build_table(peers, effects, machine):
             fastest = min(positive) if positive else None
 
             def ratio(value):
-                return "%.2f" % (value / fastest) if fastest and value is not None else "-"
+                return "%.2f" % (value / fastest) if fastest and value is not None and value > 0 else "-"
 
             for name in sorted(here):
                 v = here[name]
@@ -156,7 +156,7 @@ def build_table(peers, effects, machine):
         "Effect: smart pre-render + render per frame, median of the frames after the first; 'first' is the "
         "first frame of a fresh process (program builds included). 'in checkouts': the part spent in the "
         "host's layer and output checkouts.",
-        "Peers: wall time minus the same tool's pass-through of the same frame; reach matched by the glow's "
+        "Peers: wall time minus the same tool's pass-through of the same frame, in pairs; reach matched by the glow's "
         "widest Gaussian (sigma = 0.1225 x Radius).",
         "Output: 'glow' = more light than the input, 'unchanged' = the input's pixels, 'none' = no output "
         "written: a time without a glow does not measure a glow.",
