@@ -11,8 +11,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -52,7 +54,7 @@ bool EndsWith(const std::string& s, const std::string& tail) {
 
 SimWorld ReadPng(const std::string& path) {
     File file(std::fopen(path.c_str(), "rb"));
-    if (!file) Fail(path, "cannot open");
+    if (!file) Fail(path, std::string("cannot open (") + std::strerror(errno) + ")");
     png_byte signature[8];
     if (std::fread(signature, 1, 8, file.get()) != 8 || png_sig_cmp(signature, 0, 8) != 0) Fail(path, "not a PNG file");
 
@@ -66,7 +68,7 @@ SimWorld ReadPng(const std::string& path) {
     int depth = 8;
     if (setjmp(png_jmpbuf(png))) {
         png_destroy_read_struct(&png, &info, nullptr);
-        Fail(path, error);
+        Fail(path, "damaged PNG file (" + error + ")");
     }
     if (!info) png_error(png, "out of memory");
     png_init_io(png, file.get());
@@ -134,7 +136,7 @@ void WritePng(const std::string& path, const SimWorld& world) {
         }
     }
     File file(std::fopen(path.c_str(), "wb"));
-    if (!file) Fail(path, "cannot create");
+    if (!file) Fail(path, std::string("cannot create (") + std::strerror(errno) + ")");
     std::string error;
     png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, PngError, PngWarning);
     if (!png) Fail(path, "out of memory");

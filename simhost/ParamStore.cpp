@@ -1,5 +1,6 @@
 #include "simhost/ParamStore.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <sstream>
@@ -215,7 +216,8 @@ int ParamStore::FindByName(const std::string& name) const {
     return found;
 }
 
-bool ParamStore::SetFromText(const std::string& assignment, std::string* error) {
+bool ParamStore::SetFromText(const std::string& assignment, std::string* error, std::string* warning) {
+    if (warning) warning->clear();
     const size_t eq = assignment.rfind('=');
     if (eq == std::string::npos || eq == 0) {
         *error = "expected INDEX=VALUE or \"Name=VALUE\": " + assignment;
@@ -268,8 +270,33 @@ bool ParamStore::SetFromText(const std::string& assignment, std::string* error) 
                 *error = "\"" + text + "\" is not a choice of " + d.def.name;
                 return false;
             }
-        } else if (!ParseNumber(text, &number)) {
+        } else if (!ParseNumber(text, &number) || std::isnan(number)) {
             *error = "not a number: " + text;
+            return false;
+        }
+        double low = 0, high = 0;
+        bool ranged = true;
+        if (type == PF_Param_SLIDER) {
+            low = d.def.u.sd.valid_min;
+            high = d.def.u.sd.valid_max;
+        } else if (type == PF_Param_FLOAT_SLIDER) {
+            low = d.def.u.fs_d.valid_min;
+            high = d.def.u.fs_d.valid_max;
+        } else {
+            ranged = false;
+        }
+        if (ranged && (number < low || number > high)) {
+            const double clamped = number < low ? low : high;
+            if (warning) {
+                std::ostringstream text_out;
+                text_out << d.def.name << ": " << text << " is outside " << low << " to " << high << "; clamped to "
+                         << clamped;
+                *warning = text_out.str();
+            }
+            number = clamped;
+        }
+        if (!std::isfinite(number)) {
+            *error = "not a finite number: " + text;
             return false;
         }
         if (type == PF_Param_POPUP && (number < 1 || number > d.def.u.pd.num_choices)) {

@@ -6,6 +6,7 @@
 
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
+#include <pthread.h>
 
 #include <atomic>
 #include <cstdint>
@@ -110,15 +111,55 @@ void DropReference(CGLContextObj ctx) {
 
 // The calling thread's current context and the reference that being current holds. A thread that ends with
 // a context current gives it up, so the context does not outlive every user.
-struct CurrentContext {
-    CGLContextObj ctx = nullptr;
-    ~CurrentContext() {
-        if (!ctx) return;
-        eglMakeCurrent(Display(), EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-        DropReference(ctx);
+//
+// The record is a plain pointer, never destroyed, because other thread-local objects (the effect's per-thread
+// render record) may make a context current from their own destructors, before or after anything of ours is
+// torn down: the order of thread-local destructors is the reverse of first use on that thread, which no
+// library controls. The release at the thread's end happens twice over: from a thread-local guard, while EGL's
+// own per-thread state is surely alive, and, for a context made current after that guard has run, from a
+// thread-specific key whose destructor runs once every thread-local destructor has finished.
+thread_local CGLContextObj currentContext = nullptr;
+thread_local bool threadEndGuardDone = false;
+
+void ReleaseAtThreadEnd(void* /*keyValue*/);
+
+pthread_key_t ThreadEndKey() {
+    static const pthread_key_t key = [] {
+        pthread_key_t k{};
+        pthread_key_create(&k, ReleaseAtThreadEnd);
+        return k;
+    }();
+    return key;
+}
+
+// The key's value mirrors the record, so its destructor runs exactly when a context is still current.
+void SetCurrentRecord(CGLContextObj ctx) {
+    currentContext = ctx;
+    pthread_setspecific(ThreadEndKey(), ctx);
+}
+
+void ReleaseAtThreadEnd(void*) {
+    CGLContextObj ctx = currentContext;
+    if (!ctx) return;
+    SetCurrentRecord(nullptr);
+    eglMakeCurrent(Display(), EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    DropReference(ctx);
+}
+
+struct ThreadEndGuard {
+    bool armed = false;
+    ~ThreadEndGuard() {
+        threadEndGuardDone = true;
+        ReleaseAtThreadEnd(nullptr);
     }
 };
-thread_local CurrentContext current;
+thread_local ThreadEndGuard threadEndGuard;
+
+// Called whenever a context becomes current: makes sure the guard exists on this thread (touching it once it has
+// been destroyed would be undefined, hence the flag).
+void ArmThreadEndGuard() {
+    if (!threadEndGuardDone) threadEndGuard.armed = true;
+}
 
 }  // namespace
 
@@ -250,7 +291,7 @@ CGLError CGLDestroyContext(CGLContextObj ctx) {
 
 CGLError CGLSetCurrentContext(CGLContextObj ctx) {
     if (ctx && !IsContext(ctx)) return kCGLBadContext;
-    if (!ctx && !current.ctx) {
+    if (!ctx && !currentContext) {
         // Nothing of ours is current; still detach whatever EGL has on this thread, but without opening
         // the display just for that.
         if (eglGetCurrentContext() != EGL_NO_CONTEXT) {
@@ -266,14 +307,17 @@ CGLError CGLSetCurrentContext(CGLContextObj ctx) {
     }
     // The new context's reference is taken before the old one is dropped, so making the same context
     // current again never destroys it on the way.
-    if (ctx) CGLRetainContext(ctx);
-    CGLContextObj previous = current.ctx;
-    current.ctx = ctx;
+    if (ctx) {
+        CGLRetainContext(ctx);
+        ArmThreadEndGuard();
+    }
+    CGLContextObj previous = currentContext;
+    SetCurrentRecord(ctx);
     if (previous) DropReference(previous);
     return kCGLNoError;
 }
 
-CGLContextObj CGLGetCurrentContext(void) { return current.ctx; }
+CGLContextObj CGLGetCurrentContext(void) { return currentContext; }
 
 const char* CGLErrorString(CGLError error) {
     switch (error) {

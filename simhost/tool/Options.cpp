@@ -1,18 +1,41 @@
 #include "simhost/tool/Options.h"
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
 #include <stdexcept>
 
 namespace velloran_tool {
 
 namespace {
 
+std::string Lower(std::string s) {
+    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+bool EndsWith(const std::string& s, const std::string& tail) {
+    return s.size() >= tail.size() && s.compare(s.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+// Known before the frame is rendered, so a typing slip in the name does not cost the render.
+void SetOutput(ToolState& s, const std::string& v) {
+    const std::string lower = Lower(v);
+    if (!EndsWith(lower, ".png") && !EndsWith(lower, ".exr"))
+        throw std::invalid_argument("the output file " + v + " must end in .png or .exr");
+    s.output = v;
+}
+
 std::vector<ToolOption>& Table() {
     static std::vector<ToolOption> table = {
         {"--about", nullptr, "print the effect's About text",
          [](ToolState& s, const std::string&) { s.about = true; }},
         {"--output", "FILE", "write the frame to FILE, .png (8 bits) or .exr (32-bit float); default out.png",
-         [](ToolState& s, const std::string& v) { s.output = v; }},
-        {"-o", "FILE", "same as --output", [](ToolState& s, const std::string& v) { s.output = v; }},
+         SetOutput},
+        {"-o", "FILE", "same as --output", SetOutput},
         {"--scene-depth", "8|32", "bit depth of the built-in test scene (default 32)",
          [](ToolState& s, const std::string& v) {
              if (v == "8")
@@ -74,6 +97,7 @@ ToolState ParseCommandLine(int argc, char** argv) {
         if (arg.empty() || arg[0] != '-' || arg == "-") {
             if (haveInput) throw std::invalid_argument("more than one input file: " + state.input + " and " + arg);
             state.input = arg;
+            state.inputFiles.push_back(arg);
             haveInput = true;
             continue;
         }
@@ -90,6 +114,29 @@ ToolState ParseCommandLine(int argc, char** argv) {
         option->apply(state, value);
     }
     return state;
+}
+
+void CheckInputFiles(const ToolState& state) {
+    for (const std::string& path : state.inputFiles) {
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0) {
+            throw std::runtime_error(path + ": cannot read (" + std::strerror(errno) + ")");
+        }
+        if (S_ISDIR(info.st_mode)) throw std::runtime_error(path + ": cannot read (a folder, not an image file)");
+        if (::access(path.c_str(), R_OK) != 0) {
+            throw std::runtime_error(path + ": cannot read (" + std::strerror(errno) + ")");
+        }
+    }
+}
+
+std::string TemporaryNameBeside(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    const size_t dot = name.rfind('.');
+    const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+    const std::string ending = dot == std::string::npos ? "" : name.substr(dot);
+    return folder + "." + stem + ".partial-" + std::to_string(::getpid()) + ending;
 }
 
 std::string HelpText() {

@@ -23,6 +23,9 @@ struct ToolState {
     simhost::PixelDepth sceneDepth = simhost::PixelDepth::k32f;
     A_long sceneWidth = 192, sceneHeight = 128;
     std::map<std::string, std::vector<std::string>> extra;  // values of options added by other tool files
+    // Every image file the frame will read (the input, layers): checked before the host starts, so that a
+    // missing file costs no set-up and says plainly what is wrong.
+    std::vector<std::string> inputFiles;
 };
 
 struct ToolOption {
@@ -37,6 +40,11 @@ const std::vector<ToolOption>& Options();
 
 // Parses argv; a lone argument that is not an option is the input file. Throws std::invalid_argument.
 ToolState ParseCommandLine(int argc, char** argv);
+// Throws std::runtime_error naming the first input file that cannot be read, and why.
+void CheckInputFiles(const ToolState& state);
+// A name in the same folder as `path`, with the same ending (which chooses the image format), that no other
+// run of the tool uses at the same time.
+std::string TemporaryNameBeside(const std::string& path);
 std::string HelpText();
 
 // Renders one frame of `input` into `output` (a world of the same size and depth) through the host.
@@ -46,7 +54,8 @@ using FrameRenderer =
 bool SetFrameRenderer(FrameRenderer renderer);
 const FrameRenderer& CurrentFrameRenderer();
 
-// Steps run on the host after global setup, before the frame (setting parameters, adding layers).
+// Steps run on the host after global setup, before the frame (setting parameters, adding layers). A step that
+// fails writes its own one-line reason to stderr and returns the error.
 using HostStep = std::function<PF_Err(simhost::SimHost&, const ToolState&)>;
 bool AddBeforeFrameStep(HostStep step);
 const std::vector<HostStep>& BeforeFrameSteps();

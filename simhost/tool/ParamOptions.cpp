@@ -25,11 +25,12 @@ const bool kStepAdded = velloran_tool::AddBeforeFrameStep([](simhost::SimHost& h
     const auto sets = state.extra.find("--set");
     if (sets == state.extra.end()) return PF_Err_NONE;
     for (const std::string& assignment : sets->second) {
-        std::string error;
-        if (!store.SetFromText(assignment, &error)) {
+        std::string error, warning;
+        if (!store.SetFromText(assignment, &error, &warning)) {
             std::fprintf(stderr, "velloran-render: --set %s: %s\n", assignment.c_str(), error.c_str());
             return PF_Err_BAD_CALLBACK_PARAM;
         }
+        if (!warning.empty()) std::fprintf(stderr, "velloran-render: warning: %s\n", warning.c_str());
     }
     return PF_Err_NONE;
 });

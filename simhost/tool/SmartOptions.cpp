@@ -53,7 +53,7 @@ const bool kLayersAdded = [] {
     for (const LayerOption& o : kLayerOptions) {
         const std::string name = o.name;
         velloran_tool::AddOption({o.name, "FILE[@X,Y]", o.help, [name](ToolState& s, const std::string& v) {
-                                      ParsePlaced(v);
+                                      s.inputFiles.push_back(ParsePlaced(v).file);
                                       s.extra[name] = {v};
                                   }});
     }

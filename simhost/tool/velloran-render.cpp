@@ -1,5 +1,6 @@
 // velloran-render: loads the effect's bundle into the simulated host, like a host application, and renders
 // one frame of an image file (or of the built-in test scene) into another.
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <exception>
@@ -30,6 +31,46 @@ void ShowMessage(const simhost::CommandResult& r) {
         std::fprintf(stderr, "velloran-render: the effect says: %s\n", r.return_msg.c_str());
 }
 
+// Renders the frame and writes it: into a temporary file beside the target, renamed over it only once the
+// whole image is written, so a failed or interrupted write never leaves a partial image under the target's
+// name (nor destroys an older image there).
+int RenderAndWrite(simhost::SimHost& host, const ToolState& state) {
+    simhost::SimWorld input =
+        state.input.empty() ? simhost::MakeTestScene(state.sceneWidth, state.sceneHeight, state.sceneDepth)
+                            : simhost::ReadImage(state.input);
+    simhost::SimWorld output(input.width(), input.height(), input.depth());
+    const velloran_tool::FrameRenderer& render = velloran_tool::CurrentFrameRenderer();
+    PF_Err err = PF_Err_NONE;
+    if (render) {
+        err = render(host, state, input, output);
+    } else {
+        output = input.Clone();  // until the effect renders, the frame passes through the host unchanged
+    }
+    if (!Check(err, nullptr, "render")) return 1;
+
+    const std::string temporary = velloran_tool::TemporaryNameBeside(state.output);
+    try {
+        simhost::WriteImage(temporary, output);
+    } catch (const std::exception& e) {
+        std::remove(temporary.c_str());
+        // The message names the file the user asked for, not the temporary one.
+        std::string why = e.what();
+        for (size_t at = why.find(temporary); at != std::string::npos; at = why.find(temporary, at + state.output.size()))
+            why.replace(at, temporary.size(), state.output);
+        std::fprintf(stderr, "velloran-render: %s\n", why.c_str());
+        return 1;
+    }
+    if (std::rename(temporary.c_str(), state.output.c_str()) != 0) {
+        const int error = errno;
+        std::remove(temporary.c_str());
+        std::fprintf(stderr, "velloran-render: %s: cannot write (%s)\n", state.output.c_str(), std::strerror(error));
+        return 1;
+    }
+    std::fprintf(stderr, "velloran-render: wrote %s (%dx%d)\n", state.output.c_str(), int(output.width()),
+                 int(output.height()));
+    return 0;
+}
+
 int Run(const ToolState& state) {
     simhost::SimHost host;
     // The effect instance's parameters and its layer, there before the first command.
@@ -55,28 +96,18 @@ int Run(const ToolState& state) {
         ShowMessage(params);
         if (!Check(params.err, &params, "parameter setup")) status = 1;
     }
+    // A step that fails has said why on its own line; a second, vaguer line would only bury it.
     for (const auto& step : velloran_tool::BeforeFrameSteps()) {
         if (status != 0) break;
-        if (!Check(step(host, state), nullptr, "preparing the frame")) status = 1;
+        if (step(host, state) != PF_Err_NONE) status = 1;
     }
 
     if (status == 0) {
-        simhost::SimWorld input =
-            state.input.empty() ? simhost::MakeTestScene(state.sceneWidth, state.sceneHeight, state.sceneDepth)
-                                : simhost::ReadImage(state.input);
-        simhost::SimWorld output(input.width(), input.height(), input.depth());
-        const velloran_tool::FrameRenderer& render = velloran_tool::CurrentFrameRenderer();
-        PF_Err err = PF_Err_NONE;
-        if (render) {
-            err = render(host, state, input, output);
-        } else {
-            output = input.Clone();  // until the effect renders, the frame passes through the host unchanged
-        }
-        if (Check(err, nullptr, "render")) {
-            simhost::WriteImage(state.output, output);
-            std::fprintf(stderr, "velloran-render: wrote %s (%dx%d)\n", state.output.c_str(), int(output.width()),
-                         int(output.height()));
-        } else {
+        try {
+            status = RenderAndWrite(host, state);
+        } catch (const std::exception& e) {
+            // A file that turns out unreadable mid-frame still lets the host set the effect down below.
+            std::fprintf(stderr, "velloran-render: %s\n", e.what());
             status = 1;
         }
     }
@@ -99,6 +130,7 @@ int main(int argc, char** argv) {
             std::fputs(velloran_tool::HelpText().c_str(), stdout);
             return 0;
         }
+        velloran_tool::CheckInputFiles(state);
         return Run(state);
     } catch (const std::invalid_argument& e) {
         std::fprintf(stderr, "velloran-render: %s\n", e.what());

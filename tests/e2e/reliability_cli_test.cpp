@@ -1,0 +1,208 @@
+// The command-line host given bad input: files that are missing, unreadable or damaged, parameters it does not
+// have or values it cannot take, outputs it cannot write. Each ends in one line saying what is wrong and a
+// non-zero exit, and leaves no output file behind, not even a partial one; a value outside a parameter's range is
+// clamped with a warning and the frame is still written.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "simhost/ImageIO.h"
+#include "support/TempHome.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+#ifndef VELLORAN_RENDER_TOOL
+#error "the build gives the tool's path"
+#endif
+
+struct ToolRun {
+    int exitCode = -1;
+    std::vector<std::string> errorLines;  // stderr lines that are not progress, result or warning lines
+    std::string stderrText;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+bool IsInformation(const std::string& line) {
+    for (const char* prefix : {"velloran-render: output rectangle ", "velloran-render: wrote ",
+                               "velloran-render: warning: "})
+        if (line.rfind(prefix, 0) == 0) return true;
+    return false;
+}
+
+// Runs the tool in `folder` with the arguments (none holding a quote).
+ToolRun RunTool(const std::string& folder, const std::string& arguments) {
+    const std::string out = folder + "/../tool-stdout.txt", err = folder + "/../tool-stderr.txt";
+    const std::string command = "cd '" + folder + "' && '" VELLORAN_RENDER_TOOL "' " + arguments + " >'" + out +
+                                "' 2>'" + err + "'";
+    const int status = std::system(command.c_str());
+    ToolRun run;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    run.stderrText = testsupport::ReadFile(err);
+    for (const std::string& line : Lines(run.stderrText))
+        if (!IsInformation(line)) run.errorLines.push_back(line);
+    return run;
+}
+
+// Every entry under the folder, relative to it.
+std::set<std::string> Listing(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        names.insert(fs::relative(entry.path(), folder).string());
+    return names;
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The first half of a valid image file of that kind.
+void WriteTruncatedImage(const std::string& folder, const std::string& name) {
+    const std::string whole = folder + "/whole-" + name;
+    simhost::SimWorld world(24, 24, simhost::PixelDepth::k32f);
+    for (A_long y = 0; y < 24; ++y)
+        for (A_long x = 0; x < 24; ++x) world.SetFloat(x, y, {1.f, float(x) / 24.f, float(y) / 24.f, 0.5f});
+    simhost::WriteImage(whole, world);
+    const std::string bytes = testsupport::ReadFile(whole);
+    WriteBytes(folder + "/" + name, bytes.substr(0, bytes.size() / 2));
+    fs::remove(whole);
+}
+
+// A small, cheap frame: a tiny scene and a short glow.
+const std::string kSmall = "--scene-size 16x16 --set Radius=4 ";
+
+struct CliCase {
+    const char* what;
+    std::function<void(const std::string& folder)> prepare;  // files the case needs, made in the folder
+    std::string arguments;
+    bool succeeds;              // exit 0 (a clamped value) or not
+    std::string message;        // in the single error line, or in the warning of a case that succeeds
+    std::set<std::string> outputs;  // what the tool leaves in the folder beside what `prepare` made
+    bool needsNonRoot = false;      // file permissions bind only a user other than root
+};
+
+const auto kNothing = [](const std::string&) {};
+
+const CliCase kCliCases[] = {
+    {"missing input", kNothing, kSmall + "missing.png -o out.png", false,
+     "missing.png: cannot read (No such file or directory)", {}},
+    {"input is a folder", [](const std::string& f) { fs::create_directory(f + "/folder.png"); },
+     kSmall + "folder.png -o out.png", false, "folder.png: cannot read (a folder", {}},
+    {"unreadable input",
+     [](const std::string& f) {
+         WriteBytes(f + "/locked.png", "x");
+         ::chmod((f + "/locked.png").c_str(), 0);
+     },
+     kSmall + "locked.png -o out.png", false, "locked.png: cannot read (Permission denied)", {}, true},
+    {"missing layer file", kNothing, kSmall + "--mask nomask.png@2,2 -o out.png", false,
+     "nomask.png: cannot read (No such file or directory)", {}},
+    {"text named .png", [](const std::string& f) { WriteBytes(f + "/text.png", "not an image at all\n"); },
+     kSmall + "text.png -o out.png", false, "text.png: not a PNG file", {}},
+    {"truncated PNG", [](const std::string& f) { WriteTruncatedImage(f, "cut.png"); }, kSmall + "cut.png -o out.png",
+     false, "cut.png: damaged PNG file", {}},
+    {"truncated PNG as a layer", [](const std::string& f) { WriteTruncatedImage(f, "cut.png"); },
+     kSmall + "--dirt cut.png -o out.png", false, "cut.png: damaged PNG file", {}},
+    {"text named .exr", [](const std::string& f) { WriteBytes(f + "/text.exr", "not an image at all\n"); },
+     kSmall + "text.exr -o out.exr", false, "text.exr: ", {}},
+    {"truncated EXR", [](const std::string& f) { WriteTruncatedImage(f, "cut.exr"); }, kSmall + "cut.exr -o out.exr",
+     false, "cut.exr: ", {}},
+    {"unknown parameter name", kNothing, kSmall + "--set 'Glow Size=3' -o out.png", false,
+     "--set Glow Size=3: no parameter, or more than one, is named \"Glow Size\"", {}},
+    {"unknown parameter index", kNothing, kSmall + "--set 999=3 -o out.png", false, "--set 999=3: no parameter 999",
+     {}},
+    {"index of the input layer", kNothing, kSmall + "--set 0=1 -o out.png", false, "--set 0=1: no parameter 0", {}},
+    {"value not a number", kNothing, kSmall + "--set Exposure=bright -o out.png", false,
+     "--set Exposure=bright: not a number: bright", {}},
+    {"value NaN", kNothing, kSmall + "--set Exposure=nan -o out.png", false, "--set Exposure=nan: not a number: nan",
+     {}},
+    {"choice beyond the list", kNothing, kSmall + "--set 'Glow Mode=9' -o out.png", false,
+     "choice 9 is out of 1 to", {}},
+    {"value above the range", kNothing, kSmall + "--set Exposure=50 -o out.png", true,
+     "warning: Exposure: 50 is outside 0 to 20; clamped to 20", {"out.png"}},
+    {"value below the range", kNothing, kSmall + "--set 'Threshold Smooth=-7' -o out.exr", true,
+     "warning: Threshold Smooth: -7 is outside 0 to 100; clamped to 0", {"out.exr"}},
+    {"infinite value is clamped", kNothing, kSmall + "--set Exposure=inf -o out.png", true,
+     "warning: Exposure: inf is outside 0 to 20; clamped to 20", {"out.png"}},
+    {"output folder missing", kNothing, kSmall + "-o no/such/out.png", false,
+     "no/such/out.png: cannot create (No such file or directory)", {}},
+    {"output folder missing, EXR", kNothing, kSmall + "-o no/such/out.exr", false, "no/such/out.exr: ", {}},
+    {"output not an image type", kNothing, kSmall + "-o out.jpg", false, "the output file out.jpg must end in", {}},
+    {"output name taken by a folder",
+     [](const std::string& f) {
+         fs::create_directories(f + "/taken.png/inside");
+     },
+     kSmall + "-o taken.png", false, "taken.png: cannot write (", {}},
+    {"output folder read-only",
+     [](const std::string& f) {
+         fs::create_directory(f + "/sealed");
+         ::chmod((f + "/sealed").c_str(), 0555);
+     },
+     kSmall + "-o sealed/out.png", false, "sealed/out.png: cannot create (Permission denied)", {}, true},
+};
+
+class ToolBadInput : public testing::TestWithParam<CliCase> {};
+
+TEST_P(ToolBadInput, OneLineErrorNonZeroExitNoPartialOutput) {
+    const CliCase& c = GetParam();
+    if (c.needsNonRoot && ::geteuid() == 0) GTEST_SKIP() << "root reads and writes whatever the mode says";
+    testsupport::ScopedHome home;  // the effect's log goes there, not into the user's folder
+    testsupport::TempDir scratch;
+    const std::string folder = scratch.path() + "/work";
+    fs::create_directory(folder);
+    c.prepare(folder);
+    const std::set<std::string> before = Listing(folder);
+
+    const ToolRun run = RunTool(folder, c.arguments);
+
+    std::set<std::string> expected = before;
+    expected.insert(c.outputs.begin(), c.outputs.end());
+    EXPECT_EQ(Listing(folder), expected) << "files left behind; stderr:\n" << run.stderrText;
+    if (c.succeeds) {
+        EXPECT_EQ(run.exitCode, 0) << run.stderrText;
+        EXPECT_THAT(run.errorLines, ::testing::IsEmpty());
+        EXPECT_THAT(run.stderrText, ::testing::HasSubstr("velloran-render: " + c.message));
+        for (const std::string& name : c.outputs) {
+            const simhost::SimWorld written = simhost::ReadImage(folder + "/" + name);
+            EXPECT_GT(written.width(), 16) << "the glow grows the frame";
+        }
+    } else {
+        EXPECT_NE(run.exitCode, 0) << run.stderrText;
+        EXPECT_LT(run.exitCode, 128) << "ended by a signal";
+        ASSERT_EQ(run.errorLines.size(), 1u) << run.stderrText;
+        EXPECT_THAT(run.errorLines[0], ::testing::StartsWith("velloran-render: "));
+        EXPECT_THAT(run.errorLines[0], ::testing::HasSubstr(c.message));
+    }
+    // Let TempDir remove what a case made unwritable.
+    for (const auto& entry : fs::recursive_directory_iterator(folder))
+        ::chmod(entry.path().c_str(), entry.is_directory() ? 0755 : 0644);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ToolBadInput, testing::ValuesIn(kCliCases),
+                         [](const testing::TestParamInfo<CliCase>& info) {
+                             std::string name = info.param.what;
+                             for (char& ch : name)
+                                 if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return name;
+                         });
+
+}  // namespace
