@@ -212,7 +212,7 @@ bool ReadFramebuffer(GLuint framebuffer, int width, int height, ostrabel::RgbaIm
     }
     image.width = width;
     image.height = height;
-    image.pixels.assign(std::size_t(width) * std::size_t(height) * 4, 0.0f);
+    image.pixels.resize(std::size_t(width) * std::size_t(height) * 4);  // the read-back writes every value
     glReadPixels(0, 0, width, height, GL_RGBA, GL_FLOAT, image.pixels.data());
     return true;
 }

@@ -207,7 +207,7 @@ RgbaImage ConvolveGrid(const RgbaImage& grid, const KernelSpectrum& spectrum, co
     RgbaImage result;
     result.width = grid.width;
     result.height = grid.height;
-    result.pixels.assign(width * height * 4, 0.0f);
+    result.pixels.resize(width * height * 4);  // every value is written below
     std::vector<Complex> values(nx * ny);
     const unsigned row_workers = WorkersFor(height * nx, workers);
     for (std::size_t channel = 0; channel < 4; channel += 2) {
@@ -271,7 +271,7 @@ RgbaImage EnlargeFromGrid(const RgbaImage& grid, int cell, int width, int height
     RgbaImage result;
     result.width = width;
     result.height = height;
-    result.pixels.resize(std::size_t(width) * std::size_t(height) * 4);
+    result.pixels.resize(std::size_t(width) * std::size_t(height) * 4);  // every value is written below
     auto position = [cell](int x, int& index, float& fraction) {
         const double g = (x + 0.5) / cell + 0.5;  // - 1/2 for the cell centre, + 1 for the margin
         index = int(std::floor(g));

@@ -2,6 +2,9 @@
 #pragma once
 
 #include <cstddef>
+#include <memory>
+#include <new>
+#include <utility>
 #include <vector>
 
 namespace ostrabel {
@@ -14,11 +17,32 @@ struct IrisWeights {
     double total = 0.0;          // sum of `weights`, > 0
 };
 
+// Leaves the values of a resized vector as they come: images that are written whole right away (a read-back, a
+// convolution's result) skip a pass over memory that would only zero what is overwritten at once.
+template <class T>
+struct UninitialisedAllocator : std::allocator<T> {
+    template <class U>
+    struct rebind {
+        using other = UninitialisedAllocator<U>;
+    };
+    UninitialisedAllocator() = default;
+    template <class U>
+    UninitialisedAllocator(const UninitialisedAllocator<U>&) noexcept {}
+    template <class U>
+    void construct(U* p) noexcept {
+        ::new (static_cast<void*>(p)) U;
+    }
+    template <class U, class... Args>
+    void construct(U* p, Args&&... args) {
+        ::new (static_cast<void*>(p)) U(std::forward<Args>(args)...);
+    }
+};
+
 // Four float channels per pixel, rows bottom-up as GL stores them.
 struct RgbaImage {
     int width = 0;
     int height = 0;
-    std::vector<float> pixels;  // width * height * 4
+    std::vector<float, UninitialisedAllocator<float>> pixels;  // width * height * 4; `resize` leaves values unset
 };
 
 // The coarsest level; levels outside 1 .. kCoarsestSamplingLevel are clamped.
