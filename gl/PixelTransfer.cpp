@@ -1,4 +1,5 @@
 // Moves pixels between host worlds and render targets through one packed RGB buffer in a host handle.
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <string>
@@ -102,21 +103,25 @@ PF_Err RGB_In8(void* refcon, A_long x, A_long y, PF_Pixel* in, PF_Pixel* /*out*/
     return PF_Err_NONE;
 }
 
+// A NaN or an infinity in a float source (or one made by premultiplying, as infinity times 0 is) would be
+// spread by every filtered read and blur over the whole glow; such a value counts as 0.
+static float FiniteOrZero(float v) { return std::isfinite(v) ? v : 0.0f; }
+
 PF_Err RGB_In32(void* refcon, A_long x, A_long y, PF_PixelFloat* in, PF_PixelFloat* /*out*/) {
     auto* data = static_cast<rgb_transfer_data*>(refcon);
     float* element = static_cast<float*>(data->buffer) + ElementIndex(data, x, y);
-    element[0] = in->red * in->alpha;
-    element[1] = in->green * in->alpha;
-    element[2] = in->blue * in->alpha;
+    element[0] = FiniteOrZero(in->red * in->alpha);
+    element[1] = FiniteOrZero(in->green * in->alpha);
+    element[2] = FiniteOrZero(in->blue * in->alpha);
     return PF_Err_NONE;
 }
 
 PF_Err RGB_InHalf32(void* refcon, A_long x, A_long y, PF_PixelFloat* in, PF_PixelFloat* /*out*/) {
     auto* data = static_cast<rgb_transfer_data*>(refcon);
     uint16_t* element = static_cast<uint16_t*>(data->buffer) + ElementIndex(data, x, y);
-    element[0] = glm::packHalf1x16(in->red * in->alpha);
-    element[1] = glm::packHalf1x16(in->green * in->alpha);
-    element[2] = glm::packHalf1x16(in->blue * in->alpha);
+    element[0] = glm::packHalf1x16(FiniteOrZero(in->red * in->alpha));
+    element[1] = glm::packHalf1x16(FiniteOrZero(in->green * in->alpha));
+    element[2] = glm::packHalf1x16(FiniteOrZero(in->blue * in->alpha));
     return PF_Err_NONE;
 }
 

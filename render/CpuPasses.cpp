@@ -251,8 +251,12 @@ PF_Err CompSource(PF_InData* in_data, PF_OutData*, myParams* p) {
     return err;
 }
 
-PF_Err ReleaseCPU(myParams* p, PF_InData* in_data, PF_OutData*) {
+PF_Err ReleaseCPU(myParams* p, PF_InData* in_data, PF_OutData* out_data) {
     AEFX_SuiteScoper<PF_WorldSuite2> worldSuite(in_data, kPFWorldSuite, kPFWorldSuiteVersion2);
+    return ReleaseCPU(p, in_data, out_data, worldSuite.get());
+}
+
+PF_Err ReleaseCPU(myParams* p, PF_InData* in_data, PF_OutData*, const PF_WorldSuite2* worldSuite) {
     PF_Err err = PF_Err_NONE;
     if (p->matte_world.data) {
         err = worldSuite->PF_DisposeWorld(in_data->effect_ref, &p->matte_world);

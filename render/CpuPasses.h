@@ -5,6 +5,7 @@
 
 #include "host/RenderSettings.h"
 #include "sdk/AE_Effect.h"
+#include "sdk/AE_EffectSuites.h"
 
 // Rec. 709 luma, summed red, green, blue from 0 in single precision.
 float calculateLuminance(const PF_PixelFloat& p);
@@ -45,3 +46,5 @@ PF_Err CompSource(PF_InData* in_data, PF_OutData* out_data, myParams* p);
 // Disposes matte_world and iris_gamma_world when they hold pixels (and forgets them, so a second call is
 // harmless); returns the first disposal error. May throw 13 when the host lacks the world suite.
 PF_Err ReleaseCPU(myParams* p, PF_InData* in_data, PF_OutData* out_data);
+// The same through a world suite the caller already holds, so the disposal itself needs nothing of the host.
+PF_Err ReleaseCPU(myParams* p, PF_InData* in_data, PF_OutData* out_data, const PF_WorldSuite2* worldSuite);

@@ -23,31 +23,29 @@ PF_Err AbortCheck(PF_InData* in_data) {
 bool HasPixels(const PF_EffectWorld* world) { return world && world->width > 0 && world->height > 0; }
 
 // Disposes the render's temporary worlds exactly once: at the end of the frame through Finish, which returns
-// the disposal's result, or, when a host code is thrown mid-frame, while the stack unwinds.
+// the disposal's result, or, when a host code is thrown mid-frame, while the stack unwinds. The world suite for
+// the disposal is acquired before any temporary world exists (a host without it fails the frame right there,
+// as the disposal would have at its end), so a world once made can always be given back.
 class TemporaryWorldsRelease {
 public:
     TemporaryWorldsRelease(myParams* p, PF_InData* in_data, PF_OutData* out_data)
-        : p_(p), in_data_(in_data), out_data_(out_data) {}
+        : p_(p), in_data_(in_data), out_data_(out_data), worldSuite_(in_data, kPFWorldSuite, kPFWorldSuiteVersion2) {}
     ~TemporaryWorldsRelease() {
-        if (done_) return;
-        try {
-            ReleaseCPU(p_, in_data_, out_data_);
-        } catch (...) {
-            // Already unwinding for the first error; the host's missing world suite cannot be helped here.
-        }
+        if (!done_) ReleaseCPU(p_, in_data_, out_data_, worldSuite_.get());
     }
     TemporaryWorldsRelease(const TemporaryWorldsRelease&) = delete;
     TemporaryWorldsRelease& operator=(const TemporaryWorldsRelease&) = delete;
 
     PF_Err Finish() {
         done_ = true;
-        return ReleaseCPU(p_, in_data_, out_data_);
+        return ReleaseCPU(p_, in_data_, out_data_, worldSuite_.get());
     }
 
 private:
     myParams* p_;
     PF_InData* in_data_;
     PF_OutData* out_data_;
+    AEFX_SuiteScoper<PF_WorldSuite2> worldSuite_;
     bool done_ = false;
 };
 

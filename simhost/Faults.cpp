@@ -54,4 +54,9 @@ int FaultInjector::AbortChecks() const {
     return abortChecks_;
 }
 
+std::map<std::string, int> FaultInjector::CallCounts() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return totals_;
+}
+
 }  // namespace simhost

@@ -27,6 +27,9 @@ public:
 
     int Calls(const std::string& call) const;
     int AbortChecks() const;
+    // Every call the host has asked about since the injector was made, with how often: the difference of two
+    // of these lists is what a command or a frame called, to be failed one by one.
+    std::map<std::string, int> CallCounts() const;
 
 private:
     struct Plan {

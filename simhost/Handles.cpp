@@ -104,6 +104,13 @@ int HandleStore::LockCount(PF_Handle h) const {
     return it == blocks_.end() ? 0 : it->second->locks;
 }
 
+int HandleStore::Locks() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    int locks = 0;
+    for (const auto& entry : blocks_) locks += entry.second->locks;
+    return locks;
+}
+
 int HandleStore::Live() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return int(blocks_.size());

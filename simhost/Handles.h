@@ -31,6 +31,7 @@ public:
 
     bool IsLive(PF_Handle h) const;
     int LockCount(PF_Handle h) const;
+    int Locks() const;           // locks not yet unlocked, over every live handle
     int Live() const;            // handles allocated and not yet disposed
     int TotalAllocated() const;  // handles ever allocated
     int BadHandleCalls() const;  // lock, unlock, dispose, size or resize of something that is not a live handle

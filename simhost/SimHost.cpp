@@ -323,11 +323,13 @@ void SimHost::SetSuiteMissing(const char* name, int version, bool missing) {
 SPErr SimHost::AcquireSuite(const char* name, A_long version, const void** suite) {
     if (suite) *suite = nullptr;
     if (!name || !suite) return kSPSuiteNotFoundError;
+    // Each suite and version is a call of its own for the fault injector: a host may lack any one of them.
+    const bool planned = faults_.ShouldFail(std::string("AcquireSuite ") + name + " v" + std::to_string(version));
     std::lock_guard<std::mutex> lock(mutex_);
     const SuiteKey key{name, int(version)};
     auto it = suites_.find(key);
     SuiteCounts& counts = counts_[key];
-    if (it == suites_.end() || it->second.missing) {
+    if (planned || it == suites_.end() || it->second.missing) {
         ++counts.failedAcquires;
         return kSPSuiteNotFoundError;
     }

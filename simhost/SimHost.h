@@ -7,6 +7,8 @@
 //  - a callback: host.InDataTemplate().inter.checkout_param = &MyCheckout;  inside it, SimHost::FromRef(effect_ref)
 //                (or SimHost::Active() where the host gives no reference) finds the host.
 //  - state:      host.Service<MyParamStore>() owns one MyParamStore(SimHost&) per host, made on first use.
+//  - suites:     acquiring (name, version) is the fault "AcquireSuite <name> v<version>", failing as a missing
+//                suite does.
 //  - a fault:    inside a host call, `if (host.Faults().ShouldFail("checkout_layer")) return PF_Err_...;`
 //                a test then says host.Faults().FailCall("checkout_layer", 2).
 #pragma once

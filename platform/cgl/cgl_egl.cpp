@@ -115,11 +115,13 @@ void DropReference(CGLContextObj ctx) {
 // The record is a plain pointer, never destroyed, because other thread-local objects (the effect's per-thread
 // render record) may make a context current from their own destructors, before or after anything of ours is
 // torn down: the order of thread-local destructors is the reverse of first use on that thread, which no
-// library controls. The release at the thread's end happens twice over: from a thread-local guard, while EGL's
-// own per-thread state is surely alive, and, for a context made current after that guard has run, from a
-// thread-specific key whose destructor runs once every thread-local destructor has finished.
+// library controls. The release at the thread's end is done by a thread-local guard, made on the first
+// make-current; a context made current after that guard has run gets a second guard, made right then, whose
+// destructor runs after the one making it current, still among the thread-local destructors and so before
+// EGL's own per-thread state goes. A thread-specific key is the last resort for anything later still.
 thread_local CGLContextObj currentContext = nullptr;
-thread_local bool threadEndGuardDone = false;
+thread_local bool firstGuardDone = false;
+thread_local bool lateGuardDone = false;
 
 void ReleaseAtThreadEnd(void* /*keyValue*/);
 
@@ -147,18 +149,24 @@ void ReleaseAtThreadEnd(void*) {
 }
 
 struct ThreadEndGuard {
-    bool armed = false;
+    bool* done;
     ~ThreadEndGuard() {
-        threadEndGuardDone = true;
+        *done = true;
         ReleaseAtThreadEnd(nullptr);
     }
 };
-thread_local ThreadEndGuard threadEndGuard;
 
-// Called whenever a context becomes current: makes sure the guard exists on this thread (touching it once it has
-// been destroyed would be undefined, hence the flag).
+// Called whenever a context becomes current. The guards are local to this function so that each is made
+// only when first reached (thread-locals of a whole file may all be made at once); touching one after its
+// destruction would be undefined, hence the flags.
 void ArmThreadEndGuard() {
-    if (!threadEndGuardDone) threadEndGuard.armed = true;
+    if (!firstGuardDone) {
+        static thread_local ThreadEndGuard first{&firstGuardDone};
+        static_cast<void>(first);
+    } else if (!lateGuardDone) {
+        static thread_local ThreadEndGuard late{&lateGuardDone};
+        static_cast<void>(late);
+    }
 }
 
 }  // namespace

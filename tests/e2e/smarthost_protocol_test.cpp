@@ -108,7 +108,8 @@ struct Script {
     bool writePastNewWorld = false;
     PF_EffectWorld* input = nullptr;
     PF_EffectWorld* mask = nullptr;
-    PF_EffectWorld maskSeen{};  // the record as checked out, since check-in frees the pixels
+    PF_EffectWorld inputSeen{};  // the records as checked out: the host frees both worlds once the frame ends
+    PF_EffectWorld maskSeen{};
     PF_EffectWorld* output = nullptr;
     PF_EffectWorld made{};
     PF_Err newWorldErr = -1, disposeErr = -1;
@@ -131,6 +132,7 @@ FrameRequest Scripted(Script& s) {
         if (!err) err = sr->cb->checkout_layer_pixels(in.effect_ref, 36, &s.mask);
         if (!err) err = sr->cb->checkout_output(in.effect_ref, &s.output);
         if (err) return err;
+        s.inputSeen = *s.input;
         s.maskSeen = *s.mask;
         if (s.checkInMask) err = sr->cb->checkin_layer_pixels(in.effect_ref, 36);
         const void* suite = nullptr;
@@ -157,10 +159,10 @@ TEST_F(SmartHostProtocol, RenderGetsTheCheckedOutPixelsAndAnOutputOfTheResultRec
 
     // The input: all of it, at its own origin, rows padded beyond the pixels.
     ASSERT_NE(s.input, nullptr);
-    EXPECT_EQ(s.input->width, 40);
-    EXPECT_EQ(s.input->height, 30);
-    EXPECT_EQ(s.input->origin_x, 0);
-    EXPECT_GT(s.input->rowbytes, 40 * A_long(sizeof(PF_Pixel)));
+    EXPECT_EQ(s.inputSeen.width, 40);
+    EXPECT_EQ(s.inputSeen.height, 30);
+    EXPECT_EQ(s.inputSeen.origin_x, 0);
+    EXPECT_GT(s.inputSeen.rowbytes, 40 * A_long(sizeof(PF_Pixel)));
     // The mask: only its part inside the request (30, 0) to (40, 5), which is layer rows 5 to 9, columns 0 to 9.
     ASSERT_NE(s.mask, nullptr);
     EXPECT_EQ(s.maskSeen.width, 10);

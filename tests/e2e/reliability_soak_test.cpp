@@ -1,0 +1,249 @@
+// Eight render threads rendering fifty frames each at once, every frame with settings of its own in both glow
+// modes, must give exactly the frames that the same settings give one frame at a time; some frames fail on a
+// parameter the host refuses, so the error log is written from many threads at once, and it must still hold
+// whole lines only, the same lines as when the frames ran one after the other.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstring>
+#include <functional>
+#include <map>
+#include <memory>
+#include <regex>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "sdk/AEGP_Suites.h"
+#include "simhost/Composition.h"
+#include "simhost/ParamStore.h"
+#include "simhost/RenderThreads.h"
+#include "simhost/SmartRender.h"
+#include "simhost/WorldSuites.h"
+#include "support/SimHostFixture.h"
+
+namespace {
+
+using simhost::PixelDepth;
+using simhost::SimWorld;
+
+constexpr int kThreads = 8;
+constexpr int kFramesPerThread = 50;
+
+enum : int {
+    kGlowMode = 17,
+    kBlendMode = 18,
+    kRadius = 19,
+    kExposure = 20,
+    kThreshold = 24,
+    kIrisLayer = 39,
+    kAspectRatio = 59,
+    kQuality = 100,
+    kQualityIris = 101,
+    kHalfFloat = 102,
+};
+
+A_Err NoProfile(AEGP_PluginID, AEGP_CompH, AEGP_ColorProfileP* profile) {
+    *profile = nullptr;
+    return PF_Err_NONE;
+}
+A_Err NoGamma(AEGP_ConstColorProfileP, A_FpShort* gamma) {
+    *gamma = 0;
+    return PF_Err_NONE;
+}
+A_Err NoDispose(AEGP_ColorProfileP) { return PF_Err_NONE; }
+const PF_ColorSettingsSuite3 kNoProfileSuite = {NoProfile, NoGamma, NoDispose};
+
+// The settings of one frame: parameter values that replace the host's, and a parameter whose checkout the host
+// refuses (0: none).
+struct FrameSettings {
+    std::vector<std::pair<PF_ParamIndex, double>> values;
+    PF_ParamIndex refused = 0;
+};
+
+FrameSettings SettingsOf(int frame) {
+    FrameSettings s;
+    const bool iris = frame % 2 == 1;
+    s.values = {{kGlowMode, iris ? 2 : 1},
+                {kBlendMode, 1 + (frame / 2) % 2},
+                {kRadius, 3 + (frame * 7) % 17},
+                {kExposure, 0.5 + 0.25 * (frame % 5)},
+                {kThreshold, 20.0 * (frame % 3)},
+                {kAspectRatio, 0.8 + 0.2 * (frame % 4)},
+                {kQuality, 1 + (frame / 3) % 6},
+                {kQualityIris, 1 + (frame / 5) % 3},
+                {kHalfFloat, (frame / 7) % 2}};
+    if (frame % 9 == 4) s.refused = kExposure;
+    return s;
+}
+
+// The frame the calling thread renders; the host's checkout answers with its settings.
+thread_local const FrameSettings* tFrameSettings = nullptr;
+decltype(PF_InteractCallbacks::checkout_param) gHostCheckout = nullptr;
+
+void SetValue(PF_ParamDef& def, double v) {
+    switch (def.param_type) {
+        case PF_Param_POPUP: def.u.pd.value = PF_ParamValue(v); break;
+        case PF_Param_SLIDER: def.u.sd.value = PF_ParamValue(v); break;
+        case PF_Param_FLOAT_SLIDER: def.u.fs_d.value = v; break;
+        case PF_Param_CHECKBOX: def.u.bd.value = v != 0; break;
+        default: break;
+    }
+}
+
+PF_Err PerFrameCheckout(PF_ProgPtr ref, PF_ParamIndex index, A_long time, A_long step, A_u_long scale,
+                        PF_ParamDef* def) {
+    const PF_Err err = gHostCheckout(ref, index, time, step, scale, def);
+    const FrameSettings* s = tFrameSettings;
+    if (err || !s) return err;
+    if (index == s->refused) return PF_Err_INTERNAL_STRUCT_DAMAGED;
+    for (const auto& [i, v] : s->values)
+        if (i == index) SetValue(*def, v);
+    return PF_Err_NONE;
+}
+
+struct Rendered {
+    PF_Err err = PF_Err_NONE;
+    std::string message;
+    A_long originX = 0, originY = 0;
+    SimWorld output;
+};
+
+bool SameFrame(const Rendered& a, const Rendered& b) {
+    if (a.err != b.err || a.message != b.message || a.originX != b.originX || a.originY != b.originY) return false;
+    const SimWorld &x = a.output, &y = b.output;
+    if (x.width() != y.width() || x.height() != y.height() || x.depth() != y.depth()) return false;
+    for (A_long row = 0; row < x.height(); ++row)
+        if (std::memcmp(x.Row<char>(row), y.Row<char>(row), size_t(x.width()) * sizeof(PF_PixelFloat)) != 0)
+            return false;
+    return true;
+}
+
+// The log's lines after `before`, with the time stamps cut off, sorted; any line not in the log's own form
+// (a piece of one line run into another) is kept whole, so it shows as a difference.
+std::vector<std::string> NewLogLines(const std::string& log, size_t before, std::vector<std::string>* malformed) {
+    static const std::regex whole(R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d - Velloran 2 v[0-9.]+: (.*)$)");
+    std::vector<std::string> lines;
+    std::istringstream in(log.substr(before));
+    for (std::string line; std::getline(in, line);) {
+        std::smatch m;
+        if (std::regex_match(line, m, whole)) {
+            lines.push_back(m[1]);
+        } else if (!line.empty()) {  // a message that ends in a line break leaves an empty line
+            malformed->push_back(line);
+            lines.push_back(line);
+        }
+    }
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+class Soak : public testsupport::SimHostTest {
+protected:
+    void SetUp() override {
+        SimHostTest::SetUp();
+        simhost::Params(host());
+        simhost::Worlds(host());
+        simhost::Composition& comp = simhost::Comp(host());
+        host().AddSuite(kPFColorSettingsSuite, kPFColorSettingsSuiteVersion3, &kNoProfileSuite);
+        ASSERT_EQ(host().Send(PF_Cmd_GLOBAL_SETUP).err, PF_Err_NONE);
+        ASSERT_EQ(host().Send(PF_Cmd_PARAMS_SETUP).err, PF_Err_NONE);
+        gHostCheckout = host().InDataTemplate().inter.checkout_param;
+        host().InDataTemplate().inter.checkout_param = PerFrameCheckout;
+
+        SimWorld input(32, 28, PixelDepth::k32f);
+        for (A_long y = 0; y < input.height(); ++y)
+            for (A_long x = 0; x < input.width(); ++x) {
+                const bool spot = (x == 9 && y == 7) || (x == 22 && y == 19) || (y == 14 && x > 4 && x < 27);
+                const float v = spot ? 6.f : float((x + 2 * y) % 7) / 20.f;
+                input.SetFloat(x, y, {1.f, v, v * 0.7f, v * 0.4f});
+            }
+        comp.SetInputLayer(comp.AddLayer(std::move(input), 0, 0, "input"));
+        SimWorld iris(7, 7, PixelDepth::k32f);
+        for (A_long y = 0; y < 7; ++y)
+            for (A_long x = 0; x < 7; ++x) {
+                const float v = (x - 3) * (x - 3) + (y - 3) * (y - 3) <= 9 ? 1.f : 0.f;
+                iris.SetFloat(x, y, {1.f, v, v, v});
+            }
+        comp.SetLayerParam(kIrisLayer, comp.AddLayer(std::move(iris), 0, 0, "iris"));
+    }
+    void TearDown() override {
+        if (host_) {
+            EXPECT_EQ(host().Send(PF_Cmd_GLOBAL_SETDOWN).err, PF_Err_NONE);
+        }
+        SimHostTest::TearDown();
+    }
+
+    Rendered RenderFrame(int frame) {
+        const FrameSettings settings = SettingsOf(frame);
+        tFrameSettings = &settings;
+        simhost::FrameRequest request;
+        request.bitdepth = 32;
+        simhost::FrameResult r = simhost::RunSmartFrame(host(), request);
+        tFrameSettings = nullptr;
+        Rendered out;
+        const simhost::CommandResult& last = r.rendered ? r.render : r.preRender;
+        out.err = last.err;
+        out.message = last.return_msg;
+        out.originX = r.outputOriginX;
+        out.originY = r.outputOriginY;
+        out.output = std::move(r.output);
+        if (!r.Clean()) out.message += " [host: " + r.Problems() + "]";
+        return out;
+    }
+};
+
+TEST_F(Soak, EightThreadsOfFiftyFramesMatchTheFramesRenderedOneAtATime) {
+    constexpr int kFrames = kThreads * kFramesPerThread;
+    simhost::RenderThreads threads(host(), kThreads);
+
+    // One at a time, on one render thread.
+    std::vector<Rendered> alone(kFrames);
+    size_t logStart = Log().size();
+    threads.Run(0, [&] {
+        for (int f = 0; f < kFrames; ++f) alone[size_t(f)] = RenderFrame(f);
+    });
+    std::vector<std::string> malformed;
+    const std::vector<std::string> aloneLog = NewLogLines(Log(), logStart, &malformed);
+
+    // All threads at once; thread t renders frames t, t + 8, t + 16, ...
+    std::vector<Rendered> together(kFrames);
+    logStart = Log().size();
+    std::vector<std::function<void()>> jobs;
+    for (int t = 0; t < kThreads; ++t) {
+        jobs.push_back([this, &together, t] {
+            for (int i = 0; i < kFramesPerThread; ++i) {
+                const int f = t + i * kThreads;
+                together[size_t(f)] = RenderFrame(f);
+            }
+        });
+    }
+    threads.RunTogether(jobs);
+    threads.End();
+    const std::vector<std::string> togetherLog = NewLogLines(Log(), logStart, &malformed);
+
+    int failed = 0, modes[3] = {0, 0, 0};
+    for (int f = 0; f < kFrames; ++f) {
+        const Rendered& a = alone[size_t(f)];
+        EXPECT_TRUE(SameFrame(a, together[size_t(f)]))
+            << "frame " << f << ": alone error " << a.err << " \"" << a.message << "\", together error "
+            << together[size_t(f)].err << " \"" << together[size_t(f)].message << "\"";
+        const bool refused = SettingsOf(f).refused != 0;
+        EXPECT_EQ(a.err != PF_Err_NONE, refused) << "frame " << f << ": " << a.message;
+        if (a.err) ++failed;
+        if (!a.err) {
+            EXPECT_GT(a.output.width(), 32) << "frame " << f << ": the glow grows the frame";
+            ++modes[f % 2 == 1 ? 2 : 1];
+        }
+    }
+    EXPECT_GT(modes[1], 100);
+    EXPECT_GT(modes[2], 100);
+    EXPECT_THAT(malformed, ::testing::IsEmpty()) << "lines of the log broken or run together";
+    EXPECT_FALSE(aloneLog.empty()) << "the refused parameters must have been logged";
+    EXPECT_EQ(togetherLog, aloneLog);
+    std::printf("[ soak     ] %d frames on %d threads (%d with a refused parameter), %zu log lines\n", kFrames,
+                kThreads, failed, togetherLog.size());
+}
+
+}  // namespace
