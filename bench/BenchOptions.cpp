@@ -68,6 +68,8 @@ BenchOptions ParseBenchOptions(int argc, const char* const* argv) {
             o.irisIterations = ParseInt(arg, value(), 1, 20);
         } else if (arg == "--frames") {
             o.timedFrames = ParseInt(arg, value(), 1, 1000);
+        } else if (arg == "--max-seconds") {
+            o.maxSeconds = ParseNumber(arg, value(), 0, 1e6);
         } else if (arg == "--threads") {
             o.threads = ParseInt(arg, value(), 1, 1024);
         } else if (arg == "--set") {
@@ -98,6 +100,7 @@ std::string BenchHelpText() {
            "  --preset NAME           quality preset: Draft, Low, Medium, Standard, High, Extreme, Custom (Medium)\n"
            "  --iris-iterations N     Iris Iterations, 1 to 20 (10)\n"
            "  --frames N              timed frames after the first (3)\n"
+           "  --max-seconds S         fewer timed frames (one at least) where they would take longer than S\n"
            "  --threads N             the host's worker threads (one per core)\n"
            "  --set NAME=VALUE        any other parameter, by name or index (repeatable)\n"
            "  --label TEXT            carried into the result line\n"

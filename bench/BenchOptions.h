@@ -14,6 +14,7 @@ struct BenchOptions {
     std::string preset = "Medium";     // "Quality Preset" (and "Quality Preset Iris" in "Lens Iris")
     int irisIterations = 10;
     int timedFrames = 3;               // frames timed after the first one
+    double maxSeconds = 0;             // stop the timed frames (after one at least) at this much effect time; 0: never
     int threads = 0;                   // the host's worker threads; 0: one per core
     std::vector<std::string> assignments;  // further "Name=VALUE" settings, applied last
     std::string writeScene;            // write the test frame (and nothing else) to this file

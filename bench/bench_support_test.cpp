@@ -22,7 +22,7 @@ BenchOptions Parse(std::vector<const char*> args) {
 
 TEST(BenchOptions, TakesEachSettingWhole) {
     const BenchOptions o = Parse({"--size", "3840x2160", "--mode", "Lens Iris", "--radius", "12.5", "--preset",
-                                  "High", "--iris-iterations", "20", "--frames", "2", "--set", "Exposure=2"});
+                                  "High", "--iris-iterations", "20", "--frames", "2", "--max-seconds", "30", "--set", "Exposure=2"});
     EXPECT_EQ(o.width, 3840);
     EXPECT_EQ(o.height, 2160);
     EXPECT_EQ(o.mode, "Lens Iris");
@@ -30,6 +30,7 @@ TEST(BenchOptions, TakesEachSettingWhole) {
     EXPECT_EQ(o.preset, "High");
     EXPECT_EQ(o.irisIterations, 20);
     EXPECT_EQ(o.timedFrames, 2);
+    EXPECT_DOUBLE_EQ(o.maxSeconds, 30);
     EXPECT_EQ(o.assignments, std::vector<std::string>{"Exposure=2"});
 }
 
@@ -38,7 +39,7 @@ TEST(BenchOptions, RefusesWhatItCannotTakeWhole) {
         {"--size", "1920"},          {"--size", "1920x"},          {"--size", "x1080"},
         {"--size", "1920x1080x2"},   {"--size", "0x1080"},         {"--size", "1920x-5"},
         {"--radius", "100px"},       {"--radius", "2001"},         {"--radius", "nan"},
-        {"--frames", "0"},           {"--frames", "3.5"},          {"--iris-iterations", "21"},
+        {"--frames", "0"},           {"--frames", "3.5"},          {"--max-seconds", "-1"},          {"--iris-iterations", "21"},
         {"--mode", "exponential"},   {"--mode", "Lens Iris", "--preset", "Custom"},
         {"--radius"},                {"--bogus"},
     };

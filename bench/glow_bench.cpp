@@ -234,6 +234,7 @@ int Run(const BenchOptions& o) {
 
     std::vector<FrameTimes> frames;
     std::string output = "none";
+    double timedMs = 0;  // effect time of the timed frames so far
     for (int i = 0; i <= o.timedFrames; ++i) {
         effect.current = {};
         simhost::FrameResult frame = simhost::RunSmartFrame(host, request);
@@ -241,9 +242,14 @@ int Run(const BenchOptions& o) {
         if (frame.rendered) Check(frame.render.err, "smart render", frame.render.return_msg);
         if (!frame.Clean()) std::fprintf(stderr, "velloran-bench: frame %d: %s", i, frame.Problems().c_str());
         frames.push_back(effect.current);
-        if (i == o.timedFrames) {
+        if (i > 0) timedMs += effect.current.Total();
+        // A slow configuration stops early, after at least one timed frame, once one more frame would run past
+        // the budget; the frame count printed says how many the median is of.
+        const bool overBudget = o.maxSeconds > 0 && i > 0 && timedMs + effect.current.Total() > o.maxSeconds * 1000;
+        if (i == o.timedFrames || overBudget) {
             output = ClassifyOutput(frame, comp.Find(input)->pixels);
             if (!o.writeOutput.empty() && frame.outputCheckedOut) simhost::WriteImage(o.writeOutput, frame.output);
+            break;
         }
     }
 

@@ -72,6 +72,7 @@ def peer_lines(rows):
         out[key] = {
             "first": s[0] - base,
             "median": statistics.median(s[1:] or s) - base,
+            "runs": str(len(s[1:] or s)),
             "sigma": r.get("sigma", ""),
             "status": "ok",
         }
@@ -112,8 +113,8 @@ def ms(value):
 
 
 def build_table(peers, effects, machine):
-    header = ["size", "radius", "reach (sigma px)", "line", "median ms", "first ms", "in checkouts ms",
-              "x fastest peer", "output"]
+    header = ["size", "radius", "reach (sigma px)", "line", "median ms", "of frames", "first ms",
+              "in checkouts ms", "x fastest peer", "output"]
     body = []
     sizes = sorted({k[1] for k in list(peers) + list(effects)}, key=size_key)
     for size in sizes:
@@ -130,20 +131,21 @@ def build_table(peers, effects, machine):
             for name in sorted(here):
                 v = here[name]
                 if v["status"] != "ok":
-                    body.append([size, "%g" % radius, sigma, name, "failed", "", "", "", ""])
+                    body.append([size, "%g" % radius, sigma, name, "failed", "", "", "", "", ""])
                     continue
                 median = v["median"]
                 shown = ms(median) if median > 0 else "%s (not above pass-through)" % ms(median)
-                body.append([size, "%g" % radius, sigma, name, shown, ms(v["first"]), "", ratio(median), "peer"])
+                body.append([size, "%g" % radius, sigma, name, shown, v["runs"], ms(v["first"]), "", ratio(median),
+                             "peer"])
             for (label, s, r), v in effects.items():
                 if s != size or r != radius:
                     continue
                 if v["status"] != "ok":
-                    body.append([size, "%g" % radius, sigma, label, "failed", "", "", "", ""])
+                    body.append([size, "%g" % radius, sigma, label, "failed", "", "", "", "", ""])
                     continue
                 # A frame without a glow is not compared with a glow.
                 compared = ratio(v["median"]) if v["output"] == "glow" else "(no glow)"
-                body.append([size, "%g" % radius, sigma, label, ms(v["median"]), ms(v["first"]),
+                body.append([size, "%g" % radius, sigma, label, ms(v["median"]), v["frames"], ms(v["first"]),
                              ms(v["checkout"]), compared, v["output"]])
     notes = [
         "Machine: %s, %s cores; GL renderer: %s, %s; %s threads for the host, llvmpipe, GEGL and G'MIC."
