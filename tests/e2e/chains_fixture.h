@@ -18,6 +18,7 @@
 #include "simhost/SmartRender.h"
 #include "simhost/WorldSuites.h"
 #include "support/SimHostFixture.h"
+#include "support/NoColorProfile.h"
 
 namespace chains_test {
 
@@ -52,16 +53,7 @@ enum Param : int {
 enum { kExponential = 1, kLensIris = 2 };
 enum { kScreen = 1, kAdd = 2 };
 
-inline A_Err NoProfile(AEGP_PluginID, AEGP_CompH, AEGP_ColorProfileP* profile) {
-    *profile = nullptr;
-    return PF_Err_NONE;
-}
-inline A_Err NoGamma(AEGP_ConstColorProfileP, A_FpShort* gamma) {
-    *gamma = 0;
-    return PF_Err_NONE;
-}
-inline A_Err NoDispose(AEGP_ColorProfileP) { return PF_Err_NONE; }
-inline const PF_ColorSettingsSuite3 kNoProfileSuite = {NoProfile, NoGamma, NoDispose};
+using testsupport::kNoProfileSuite;
 
 // A float world of premultiplied-free (straight) colour from a function of the pixel.
 inline simhost::SimWorld FloatWorld(A_long w, A_long h, const std::function<PF_PixelFloat(A_long, A_long)>& f,

@@ -19,6 +19,7 @@
 #include "simhost/SmartRender.h"
 #include "simhost/WorldSuites.h"
 #include "support/SimHostFixture.h"
+#include "support/NoColorProfile.h"
 
 namespace {
 
@@ -39,16 +40,7 @@ enum : int {
     kUnmult = 113,
 };
 
-A_Err NoProfile(AEGP_PluginID, AEGP_CompH, AEGP_ColorProfileP* profile) {
-    *profile = nullptr;
-    return PF_Err_NONE;
-}
-A_Err NoGamma(AEGP_ConstColorProfileP, A_FpShort* gamma) {
-    *gamma = 0;
-    return PF_Err_NONE;
-}
-A_Err NoDispose(AEGP_ColorProfileP) { return PF_Err_NONE; }
-const PF_ColorSettingsSuite3 kNoProfileSuite = {NoProfile, NoGamma, NoDispose};
+using testsupport::kNoProfileSuite;
 
 SimWorld Scene(A_long w, A_long h, PixelDepth depth = PixelDepth::k32f) {
     SimWorld world(w, h, depth);

@@ -22,6 +22,7 @@
 #include "simhost/SmartRender.h"
 #include "simhost/WorldSuites.h"
 #include "support/SimHostFixture.h"
+#include "support/NoColorProfile.h"
 
 namespace {
 
@@ -44,16 +45,7 @@ enum : int {
     kHalfFloat = 102,
 };
 
-A_Err NoProfile(AEGP_PluginID, AEGP_CompH, AEGP_ColorProfileP* profile) {
-    *profile = nullptr;
-    return PF_Err_NONE;
-}
-A_Err NoGamma(AEGP_ConstColorProfileP, A_FpShort* gamma) {
-    *gamma = 0;
-    return PF_Err_NONE;
-}
-A_Err NoDispose(AEGP_ColorProfileP) { return PF_Err_NONE; }
-const PF_ColorSettingsSuite3 kNoProfileSuite = {NoProfile, NoGamma, NoDispose};
+using testsupport::kNoProfileSuite;
 
 // The settings of one frame: parameter values that replace the host's, and a parameter whose checkout the host
 // refuses (0: none).

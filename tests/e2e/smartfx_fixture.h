@@ -15,6 +15,7 @@
 #include "simhost/SmartRender.h"
 #include "simhost/WorldSuites.h"
 #include "support/SimHostFixture.h"
+#include "support/NoColorProfile.h"
 
 namespace smartfx_test {
 
@@ -23,19 +24,8 @@ inline std::string Text(const PF_LRect& r) {
            std::to_string(r.bottom) + ")";
 }
 
-// A working-space query that finds no profile: the settings record then keeps its manual gamma. The host's
-// colour-settings service answers only for its own composition handle, which the composition's layer suite
-// does not hand out, so the frame tests answer the query themselves.
-inline A_Err NoProfile(AEGP_PluginID, AEGP_CompH, AEGP_ColorProfileP* profile) {
-    *profile = nullptr;
-    return PF_Err_NONE;
-}
-inline A_Err NoGamma(AEGP_ConstColorProfileP, A_FpShort* gamma) {
-    *gamma = 0;
-    return PF_Err_NONE;
-}
-inline A_Err NoDispose(AEGP_ColorProfileP) { return PF_Err_NONE; }
-inline const PF_ColorSettingsSuite3 kNoProfileSuite = {NoProfile, NoGamma, NoDispose};
+// A working-space query that finds no profile: the settings record then keeps its manual gamma.
+using testsupport::kNoProfileSuite;
 
 // A solid 8-bit layer.
 inline simhost::SimWorld Solid(A_long w, A_long h, PF_Pixel color, simhost::PixelDepth depth = simhost::PixelDepth::k8) {

@@ -23,6 +23,7 @@
 #include "simhost/SmartRender.h"
 #include "simhost/WorldSuites.h"
 #include "support/SimHostFixture.h"
+#include "support/NoColorProfile.h"
 
 namespace {
 
@@ -137,16 +138,7 @@ void WatchedBlur(void* cache, int sampling_level, unsigned int destination, int 
 }
 void WatchedDispose(void* cache) { gDisposals.push_back(cache); }
 
-A_Err NoProfile(AEGP_PluginID, AEGP_CompH, AEGP_ColorProfileP* profile) {
-    *profile = nullptr;
-    return PF_Err_NONE;
-}
-A_Err NoGamma(AEGP_ConstColorProfileP, A_FpShort* gamma) {
-    *gamma = 0;
-    return PF_Err_NONE;
-}
-A_Err NoDispose(AEGP_ColorProfileP) { return PF_Err_NONE; }
-const PF_ColorSettingsSuite3 kNoProfileSuite = {NoProfile, NoGamma, NoDispose};
+using testsupport::kNoProfileSuite;
 
 simhost::SimWorld Grey(A_long w, A_long h, float v) {
     simhost::SimWorld world(w, h, simhost::PixelDepth::k32f);
