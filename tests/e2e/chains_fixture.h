@@ -18,7 +18,7 @@
 #include "simhost/SmartRender.h"
 #include "simhost/WorldSuites.h"
 #include "support/SimHostFixture.h"
-#include "support/NoColorProfile.h"
+#include "support/EffectFrameTest.h"
 
 namespace chains_test {
 
@@ -53,8 +53,6 @@ enum Param : int {
 enum { kExponential = 1, kLensIris = 2 };
 enum { kScreen = 1, kAdd = 2 };
 
-using testsupport::kNoProfileSuite;
-
 // A float world of premultiplied-free (straight) colour from a function of the pixel.
 inline simhost::SimWorld FloatWorld(A_long w, A_long h, const std::function<PF_PixelFloat(A_long, A_long)>& f,
                                     simhost::PixelDepth depth = simhost::PixelDepth::k32f) {
@@ -77,30 +75,14 @@ inline simhost::SimWorld OnePixel(A_long w, A_long h, A_long x, A_long y, float 
 
 inline float MaxColour(const PF_PixelFloat& p) { return std::max({p.red, p.green, p.blue}); }
 
-class ChainFrame : public testsupport::SimHostTest {
+class ChainFrame : public testsupport::EffectFrameTest {
 protected:
     void SetUp() override {
-        SimHostTest::SetUp();
-        simhost::Params(host());
-        simhost::Worlds(host());
-        comp();
-        host().AddSuite(kPFColorSettingsSuite, kPFColorSettingsSuiteVersion3, &kNoProfileSuite);
-        ASSERT_EQ(host().Send(PF_Cmd_GLOBAL_SETUP).err, PF_Err_NONE);
-        threads_ = std::make_unique<simhost::RenderThreads>(host(), 1);
-        ASSERT_EQ(host().Send(PF_Cmd_PARAMS_SETUP).err, PF_Err_NONE);
+        EffectFrameTest::SetUp();
+        if (HasFatalFailure()) return;
         Set(kHalfFloat, 0);
         Set(kRadius, 16);
     }
-    void TearDown() override {
-        threads_.reset();
-        if (host_) {
-            EXPECT_EQ(host().Send(PF_Cmd_GLOBAL_SETDOWN).err, PF_Err_NONE);
-        }
-        SimHostTest::TearDown();
-    }
-
-    simhost::Composition& comp() { return simhost::Comp(host()); }
-    void Set(int index, double value) { simhost::Params(host()).SetNumber(index, value); }
 
     // The layer the effect is applied to, at the composition's origin (a new one each time).
     void SetInput(simhost::SimWorld pixels) { comp().SetInputLayer(comp().AddLayer(std::move(pixels), 0, 0)); }
@@ -123,8 +105,7 @@ protected:
     simhost::FrameResult Render(A_short bitdepth = 32) {
         simhost::FrameRequest request;
         request.bitdepth = bitdepth;
-        simhost::FrameResult r;
-        threads_->Run(0, [&] { r = simhost::RunSmartFrame(host(), request); });
+        simhost::FrameResult r = RunFrame(request);
         EXPECT_TRUE(r.Clean()) << r.Problems();
         EXPECT_TRUE(r.rendered);
         EXPECT_EQ(r.render.err, PF_Err_NONE) << r.render.return_msg;
@@ -132,7 +113,6 @@ protected:
         return r;
     }
 
-    std::unique_ptr<simhost::RenderThreads> threads_;
 };
 
 }  // namespace chains_test

@@ -19,7 +19,7 @@
 #include "simhost/SmartRender.h"
 #include "simhost/WorldSuites.h"
 #include "support/SimHostFixture.h"
-#include "support/NoColorProfile.h"
+#include "support/EffectFrameTest.h"
 
 namespace {
 
@@ -39,8 +39,6 @@ enum : int {
     kSourceOpacity = 112,
     kUnmult = 113,
 };
-
-using testsupport::kNoProfileSuite;
 
 SimWorld Scene(A_long w, A_long h, PixelDepth depth = PixelDepth::k32f) {
     SimWorld world(w, h, depth);
@@ -64,31 +62,16 @@ bool AllFinite(const SimWorld& w) {
     return true;
 }
 
-class BadInput : public testsupport::SimHostTest {
+class BadInput : public testsupport::EffectFrameTest {
 protected:
     void SetUp() override {
-        SimHostTest::SetUp();
-        simhost::Params(host());
-        simhost::Worlds(host());
-        comp();
-        host().AddSuite(kPFColorSettingsSuite, kPFColorSettingsSuiteVersion3, &kNoProfileSuite);
-        ASSERT_EQ(host().Send(PF_Cmd_GLOBAL_SETUP).err, PF_Err_NONE);
-        threads_ = std::make_unique<simhost::RenderThreads>(host(), 1);
-        ASSERT_EQ(host().Send(PF_Cmd_PARAMS_SETUP).err, PF_Err_NONE);
+        EffectFrameTest::SetUp();
+        if (HasFatalFailure()) return;
         Set(kRadius, 6);
         Set(kHalfFloat, 0);
     }
-    void TearDown() override {
-        threads_.reset();
-        if (host_) {
-            EXPECT_EQ(host().Send(PF_Cmd_GLOBAL_SETDOWN).err, PF_Err_NONE);
-        }
-        SimHostTest::TearDown();
-    }
 
 public:  // the cases' set-up functions use these
-    simhost::Composition& comp() { return simhost::Comp(host()); }
-    void Set(int index, double value) { simhost::Params(host()).SetNumber(index, value); }
     void SetInput(SimWorld pixels) { comp().SetInputLayer(comp().AddLayer(std::move(pixels), 0, 0, "input")); }
 
 protected:
@@ -96,9 +79,7 @@ protected:
     simhost::FrameResult Render() {
         simhost::FrameRequest request;
         request.bitdepth = 32;
-        simhost::FrameResult r;
-        threads_->Run(0, [&] { r = simhost::RunSmartFrame(host(), request); });
-        return r;
+        return RunFrame(request);
     }
 
     // A clear error (a code, and no world left behind) or a sound frame (no error, every value finite,
@@ -112,7 +93,6 @@ protected:
         EXPECT_TRUE(AllFinite(r.output)) << what << ": non-finite values in the output";
     }
 
-    std::unique_ptr<simhost::RenderThreads> threads_;
 };
 
 struct ShapeCase {

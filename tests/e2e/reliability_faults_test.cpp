@@ -22,7 +22,7 @@
 #include "simhost/SmartRender.h"
 #include "simhost/WorldSuites.h"
 #include "support/SimHostFixture.h"
-#include "support/NoColorProfile.h"
+#include "support/EffectFrameTest.h"
 
 namespace {
 
@@ -38,8 +38,6 @@ enum : int {
     kHalfFloat = 102,
     kLensDirtTexture = 90,
 };
-
-using testsupport::kNoProfileSuite;
 
 SimWorld Pattern(A_long w, A_long h, PixelDepth depth, float scale) {
     SimWorld world(w, h, depth);
@@ -105,18 +103,11 @@ bool SamePixels(const SimWorld& a, const SimWorld& b) {
     return true;
 }
 
-class FaultsOverAFrame : public testsupport::SimHostTest, public testing::WithParamInterface<FrameSetup> {
+class FaultsOverAFrame : public testsupport::EffectFrameTest, public testing::WithParamInterface<FrameSetup> {
 protected:
     void SetUp() override {
-        SimHostTest::SetUp();
-        simhost::Params(host());
-        simhost::Worlds(host());
-        simhost::Comp(host());
-        host().AddSuite(kPFColorSettingsSuite, kPFColorSettingsSuiteVersion3, &kNoProfileSuite);
-        ASSERT_EQ(host().Send(PF_Cmd_GLOBAL_SETUP).err, PF_Err_NONE);
-        threads_ = std::make_unique<simhost::RenderThreads>(host(), 1);
-        ASSERT_EQ(host().Send(PF_Cmd_PARAMS_SETUP).err, PF_Err_NONE);
-
+        EffectFrameTest::SetUp();
+        if (HasFatalFailure()) return;
         const FrameSetup& f = GetParam();
         const PixelDepth depth = f.bitdepth == 8 ? PixelDepth::k8 : PixelDepth::k32f;
         simhost::Composition& comp = simhost::Comp(host());
@@ -144,22 +135,11 @@ protected:
         const simhost::FrameResult warmUp = Render();
         ASSERT_EQ(warmUp.render.err, PF_Err_NONE) << warmUp.render.return_msg;
     }
-    void TearDown() override {
-        threads_.reset();
-        if (host_) {
-            EXPECT_EQ(host().Send(PF_Cmd_GLOBAL_SETDOWN).err, PF_Err_NONE);
-        }
-        SimHostTest::TearDown();
-    }
-
-    void Set(int index, double value) { simhost::Params(host()).SetNumber(index, value); }
 
     simhost::FrameResult Render() {
         simhost::FrameRequest request;
         request.bitdepth = GetParam().bitdepth;
-        simhost::FrameResult r;
-        threads_->Run(0, [&] { r = simhost::RunSmartFrame(host(), request); });
-        return r;
+        return RunFrame(request);
     }
 
     Outstanding Now() {
@@ -192,7 +172,6 @@ protected:
         EXPECT_THAT(host().UnbalancedSuites(), ::testing::IsEmpty()) << run;
     }
 
-    std::unique_ptr<simhost::RenderThreads> threads_;
 };
 
 TEST_P(FaultsOverAFrame, EveryHostCallFailingAndEveryInterruptEndsCleanly) {
