@@ -8,6 +8,7 @@
 #include <stdexcept>
 
 #include "simhost/CallFailures.h"
+#include "simhost/Parallel.h"
 #include "simhost/PixelAccess.h"
 #include "simhost/WorldSuites.h"
 
@@ -67,7 +68,8 @@ SimWorld ExtractLayer(const FrameContext& ctx, const CompLayer& layer, const Com
     const PF_EffectWorld& src = *layer.pixels.world();
     PF_EffectWorld& dst = *world.world();
     const double cell = double(nx) * double(ny);
-    for (A_long j = 0; j < h; ++j) {
+    // The rows are independent: spread over the host's worker threads, as a host spreads its own pixel work.
+    ParallelRows(h, ctx.host.WorkerThreads(), [&](A_long j) {
         for (A_long i = 0; i < w; ++i) {
             const A_long fx = (rect.left + i) * nx - offX, fy = (rect.top + j) * ny - offY;
             Rgba sum;  // premultiplied
@@ -90,7 +92,8 @@ SimWorld ExtractLayer(const FrameContext& ctx, const CompLayer& layer, const Com
             }
             WritePixel(dst, i, j, out);
         }
-    }
+        return PF_Err_NONE;
+    });
     dst.origin_x = rect.left;
     dst.origin_y = rect.top;
     return world;

@@ -80,7 +80,7 @@ PF_Err SuiteCopy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst
     SimHost* host = SimHost::FromRef(effect_ref);
     if (!host) return PF_Err_BAD_CALLBACK_PARAM;
     if (PF_Err err = PlannedFailure(*host, "copy")) return err;
-    return CopyWorld(src, dst, src_r, dst_r);
+    return CopyWorld(host->WorkerThreads(), src, dst, src_r, dst_r);
 }
 
 // The transform suite's other entries are not used by the effect; they answer rather than leave a null.

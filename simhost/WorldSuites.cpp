@@ -8,6 +8,7 @@
 #include "sdk/AE_EffectSuites.h"
 #include "simhost/CallFailures.h"
 #include "simhost/LayerSuites.h"
+#include "simhost/Parallel.h"
 #include "simhost/PixelAccess.h"
 #include "simhost/SimHost.h"
 #include "simhost/TransferRect.h"
@@ -23,7 +24,7 @@ PF_Err UtilFill(PF_ProgPtr effect_ref, const PF_Pixel* color, const PF_Rect* rec
     SimHost* host = SimHost::FromRef(effect_ref);
     if (!host) return PF_Err_BAD_CALLBACK_PARAM;
     if (PF_Err err = PlannedFailure(*host, "fill")) return err;
-    return FillWorld(color, rect, world);
+    return FillWorld(host->WorkerThreads(), color, rect, world);
 }
 
 PF_Err UtilCopy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst, const PF_Rect* src_r,
@@ -31,7 +32,7 @@ PF_Err UtilCopy(PF_ProgPtr effect_ref, PF_EffectWorld* src, PF_EffectWorld* dst,
     SimHost* host = SimHost::FromRef(effect_ref);
     if (!host) return PF_Err_BAD_CALLBACK_PARAM;
     if (PF_Err err = PlannedFailure(*host, "copy")) return err;
-    return CopyWorld(src, dst, src_r, dst_r);
+    return CopyWorld(host->WorkerThreads(), src, dst, src_r, dst_r);
 }
 
 }  // namespace
@@ -156,17 +157,21 @@ std::vector<std::string> HostWorlds::Overrun(int frame) const {
 
 // ---- fill and copy ----------------------------------------------------------------------------------------
 
-PF_Err FillWorld(const PF_Pixel* color, const PF_Rect* rect, PF_EffectWorld* world) {
+PF_Err FillWorld(int threads, const PF_Pixel* color, const PF_Rect* rect, PF_EffectWorld* world) {
     if (!HasPixels(world)) return PF_Err_BAD_CALLBACK_PARAM;
     // No colour is transparent black, no rectangle the whole world; what lies outside the world is dropped.
     const Rgba value = color ? FromPixel8(*color) : Rgba{};
     const PF_LRect area = IntersectRects(rect ? *rect : WorldBounds(*world), WorldBounds(*world));
-    for (A_long y = area.top; y < area.bottom; ++y)
+    if (RectIsEmpty(area)) return PF_Err_NONE;
+    return ParallelRows(area.bottom - area.top, threads, [&](A_long row) {
+        const A_long y = area.top + row;
         for (A_long x = area.left; x < area.right; ++x) WritePixel(*world, x, y, value);
-    return PF_Err_NONE;
+        return PF_Err_NONE;
+    });
 }
 
-PF_Err CopyWorld(const PF_EffectWorld* src, PF_EffectWorld* dst, const PF_Rect* src_r, const PF_Rect* dst_r) {
+PF_Err CopyWorld(int threads, const PF_EffectWorld* src, PF_EffectWorld* dst, const PF_Rect* src_r,
+                 const PF_Rect* dst_r) {
     if (!HasPixels(src) || !HasPixels(dst)) return PF_Err_BAD_CALLBACK_PARAM;
     const PF_LRect from = src_r ? *src_r : WorldBounds(*src);
     const PF_LRect to = dst_r ? *dst_r : WorldBounds(*dst);
@@ -187,16 +192,18 @@ PF_Err CopyWorld(const PF_EffectWorld* src, PF_EffectWorld* dst, const PF_Rect* 
         reading = &held;
     }
     // Rectangles of different sizes scale by the nearest source pixel to each destination pixel's centre.
-    for (A_long y = area.top; y < area.bottom; ++y) {
+    if (RectIsEmpty(area)) return PF_Err_NONE;
+    return ParallelRows(area.bottom - area.top, threads, [&](A_long row) {
+        const A_long y = area.top + row;
         const A_long v = from.top + A_long(std::floor((y - to.top + 0.5) * sy));
-        if (v < srcBounds.top || v >= srcBounds.bottom) continue;
+        if (v < srcBounds.top || v >= srcBounds.bottom) return PF_Err_NONE;
         for (A_long x = area.left; x < area.right; ++x) {
             const A_long u = from.left + A_long(std::floor((x - to.left + 0.5) * sx));
             if (u < srcBounds.left || u >= srcBounds.right) continue;
             WritePixel(*dst, x, y, ReadPixel(*reading, u, v));
         }
-    }
-    return PF_Err_NONE;
+        return PF_Err_NONE;
+    });
 }
 
 }  // namespace simhost

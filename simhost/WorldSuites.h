@@ -84,8 +84,9 @@ HostWorlds& Worlds(SimHost& host);
 int CurrentFrameOnThisThread();
 void SetCurrentFrameOnThisThread(int frame);
 
-// The host's fill and copy, also used by the world transform suite.
-PF_Err FillWorld(const PF_Pixel* color, const PF_Rect* rect, PF_EffectWorld* world);
-PF_Err CopyWorld(const PF_EffectWorld* src, PF_EffectWorld* dst, const PF_Rect* src_r, const PF_Rect* dst_r);
+// The host's fill and copy, also used by the world transform suite; rows spread over up to `threads` threads.
+PF_Err FillWorld(int threads, const PF_Pixel* color, const PF_Rect* rect, PF_EffectWorld* world);
+PF_Err CopyWorld(int threads, const PF_EffectWorld* src, PF_EffectWorld* dst, const PF_Rect* src_r,
+                 const PF_Rect* dst_r);
 
 }  // namespace simhost
