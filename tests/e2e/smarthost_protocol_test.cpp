@@ -5,6 +5,8 @@
 
 #include <cstring>
 #include <functional>
+#include <string>
+#include <vector>
 
 #include "sdk/AE_EffectSuites.h"
 #include "simhost/Composition.h"
@@ -409,6 +411,50 @@ TEST_F(SmartHostProtocol, DownsampledPixelsAverageEachCellPremultipliedAtTheFram
     EXPECT_FLOAT_EQ(cells[0].red, 150 / 255.f);  // the transparent pixels' colour does not count
     EXPECT_FLOAT_EQ(cells[1].alpha, 0.25f);
     EXPECT_FLOAT_EQ(cells[1].red, 60 / 255.f);
+}
+
+// The checkout's rows are made on the host's worker threads: every row, on one thread or on many, holds the cells
+// of its own place in the layer (the 40 by 30 ramp at half size: cell (i, j) averages red 2i, 2i + 1 and green
+// 2j, 2j + 1).
+TEST_F(SmartHostProtocol, EveryRowOfADownsampledCheckoutComesFromItsOwnCellsOnAnyNumberOfThreads) {
+    for (const int threads : {1, 8}) {
+        SCOPED_TRACE(std::to_string(threads) + " worker threads");
+        host().SetWorkerThreads(threads);
+        FrameRequest request;
+        request.downsampleX = request.downsampleY = 2;
+        request.bitdepth = 32;
+        std::vector<PF_PixelFloat> pixels;
+        A_long width = 0, height = 0;
+        request.effect = [&](PF_Cmd cmd, PF_InData& in, PF_OutData&, void* extra) -> PF_Err {
+            if (cmd == PF_Cmd_SMART_PRE_RENDER) {
+                auto* pre = static_cast<PF_PreRenderExtra*>(extra);
+                PF_CheckoutResult r{};
+                return pre->cb->checkout_layer(in.effect_ref, 0, 0, &pre->input->output_request, 0, 1, 24, &r);
+            }
+            PF_EffectWorld* w = nullptr;
+            PF_Err err = static_cast<PF_SmartRenderExtra*>(extra)->cb->checkout_layer_pixels(in.effect_ref, 0, &w);
+            if (err || !w) return err ? err : PF_Err_INTERNAL_STRUCT_DAMAGED;
+            width = w->width;
+            height = w->height;
+            for (A_long y = 0; y < height; ++y) {
+                const auto* row = reinterpret_cast<const PF_PixelFloat*>(static_cast<const char*>(w->data) +
+                                                                          y * w->rowbytes);
+                pixels.insert(pixels.end(), row, row + width);
+            }
+            return PF_Err_NONE;
+        };
+        const FrameResult frame = simhost::RunSmartFrame(host(), request);
+        ASSERT_EQ(frame.render.err, PF_Err_NONE);
+        ASSERT_EQ(width, 20);
+        ASSERT_EQ(height, 15);
+        for (A_long j = 0; j < height; ++j)
+            for (A_long i = 0; i < width; ++i) {
+                const PF_PixelFloat& p = pixels[size_t(j * width + i)];
+                EXPECT_FLOAT_EQ(p.alpha, 1.f) << i << "," << j;
+                EXPECT_FLOAT_EQ(p.red, (2 * i + 0.5f) / 255.f) << i << "," << j;
+                EXPECT_FLOAT_EQ(p.green, (2 * j + 0.5f) / 255.f) << i << "," << j;
+            }
+    }
 }
 
 }  // namespace
