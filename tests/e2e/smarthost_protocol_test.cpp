@@ -368,6 +368,25 @@ TEST_F(SmartHostProtocol, AbortReportsTheInterruptAfterTheChecksAskedFor) {
     EXPECT_THAT(answers, ElementsAre(PF_Err_NONE, PF_Err_NONE, PF_Interrupt_CANCEL, PF_Interrupt_CANCEL));
 }
 
+// A stand-in effect that checks out the input over the whole request in the pre-render and hands the input's
+// checked-out pixels to `look` in the render.
+FrameRequest InputCheckout(std::function<void(const PF_EffectWorld&)> look) {
+    FrameRequest request;
+    request.effect = [look](PF_Cmd cmd, PF_InData& in, PF_OutData&, void* extra) -> PF_Err {
+        if (cmd == PF_Cmd_SMART_PRE_RENDER) {
+            auto* pre = static_cast<PF_PreRenderExtra*>(extra);
+            PF_CheckoutResult r{};
+            return pre->cb->checkout_layer(in.effect_ref, 0, 0, &pre->input->output_request, 0, 1, 24, &r);
+        }
+        PF_EffectWorld* w = nullptr;
+        PF_Err err = static_cast<PF_SmartRenderExtra*>(extra)->cb->checkout_layer_pixels(in.effect_ref, 0, &w);
+        if (err || !w) return err ? err : PF_Err_INTERNAL_STRUCT_DAMAGED;
+        look(*w);
+        return PF_Err_NONE;
+    };
+    return request;
+}
+
 TEST_F(SmartHostProtocol, DownsampledPixelsAverageEachCellPremultipliedAtTheFramesDepth) {
     // A 3 by 2 input at half size: cell 0 holds two opaque pixels of red 200 and 100 and two transparent ones of
     // red 50; cell 1 covers only the layer's last column (one opaque pixel of red 60, one transparent).
@@ -381,27 +400,17 @@ TEST_F(SmartHostProtocol, DownsampledPixelsAverageEachCellPremultipliedAtTheFram
     auto& comp = simhost::Comp(host());
     const LayerId small = comp.AddLayer(std::move(pixels), 0, 0, "small");
     comp.SetInputLayer(small);
-    FrameRequest request;
-    request.downsampleX = request.downsampleY = 2;
-    request.bitdepth = 32;
     PF_PixelFloat cells[2]{};
     A_long width = 0, height = 0, worldFlags = 0;
-    request.effect = [&](PF_Cmd cmd, PF_InData& in, PF_OutData&, void* extra) -> PF_Err {
-        if (cmd == PF_Cmd_SMART_PRE_RENDER) {
-            auto* pre = static_cast<PF_PreRenderExtra*>(extra);
-            PF_CheckoutResult r{};
-            return pre->cb->checkout_layer(in.effect_ref, 0, 0, &pre->input->output_request, 0, 1, 24, &r);
-        }
-        PF_EffectWorld* w = nullptr;
-        PF_Err err = static_cast<PF_SmartRenderExtra*>(extra)->cb->checkout_layer_pixels(in.effect_ref, 0, &w);
-        if (err || !w) return err ? err : PF_Err_INTERNAL_STRUCT_DAMAGED;
-        width = w->width;
-        height = w->height;
-        worldFlags = w->world_flags;
-        cells[0] = static_cast<PF_PixelFloat*>(w->data)[0];
-        cells[1] = static_cast<PF_PixelFloat*>(w->data)[1];
-        return PF_Err_NONE;
-    };
+    FrameRequest request = InputCheckout([&](const PF_EffectWorld& w) {
+        width = w.width;
+        height = w.height;
+        worldFlags = w.world_flags;
+        cells[0] = static_cast<const PF_PixelFloat*>(w.data)[0];
+        cells[1] = static_cast<const PF_PixelFloat*>(w.data)[1];
+    });
+    request.downsampleX = request.downsampleY = 2;
+    request.bitdepth = 32;
     const FrameResult frame = simhost::RunSmartFrame(host(), request);
     ASSERT_EQ(frame.render.err, PF_Err_NONE);
     EXPECT_EQ(width, 2);
@@ -420,29 +429,19 @@ TEST_F(SmartHostProtocol, EveryRowOfADownsampledCheckoutComesFromItsOwnCellsOnAn
     for (const int threads : {1, 8}) {
         SCOPED_TRACE(std::to_string(threads) + " worker threads");
         host().SetWorkerThreads(threads);
-        FrameRequest request;
-        request.downsampleX = request.downsampleY = 2;
-        request.bitdepth = 32;
         std::vector<PF_PixelFloat> pixels;
         A_long width = 0, height = 0;
-        request.effect = [&](PF_Cmd cmd, PF_InData& in, PF_OutData&, void* extra) -> PF_Err {
-            if (cmd == PF_Cmd_SMART_PRE_RENDER) {
-                auto* pre = static_cast<PF_PreRenderExtra*>(extra);
-                PF_CheckoutResult r{};
-                return pre->cb->checkout_layer(in.effect_ref, 0, 0, &pre->input->output_request, 0, 1, 24, &r);
-            }
-            PF_EffectWorld* w = nullptr;
-            PF_Err err = static_cast<PF_SmartRenderExtra*>(extra)->cb->checkout_layer_pixels(in.effect_ref, 0, &w);
-            if (err || !w) return err ? err : PF_Err_INTERNAL_STRUCT_DAMAGED;
-            width = w->width;
-            height = w->height;
+        FrameRequest request = InputCheckout([&](const PF_EffectWorld& w) {
+            width = w.width;
+            height = w.height;
             for (A_long y = 0; y < height; ++y) {
-                const auto* row = reinterpret_cast<const PF_PixelFloat*>(static_cast<const char*>(w->data) +
-                                                                          y * w->rowbytes);
+                const auto* row =
+                    reinterpret_cast<const PF_PixelFloat*>(static_cast<const char*>(w.data) + y * w.rowbytes);
                 pixels.insert(pixels.end(), row, row + width);
             }
-            return PF_Err_NONE;
-        };
+        });
+        request.downsampleX = request.downsampleY = 2;
+        request.bitdepth = 32;
         const FrameResult frame = simhost::RunSmartFrame(host(), request);
         ASSERT_EQ(frame.render.err, PF_Err_NONE);
         ASSERT_EQ(width, 20);
