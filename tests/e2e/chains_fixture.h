@@ -39,6 +39,7 @@ enum Param : int {
     kEnableAngle = 60,
     kAspectAngle = 61,      // degrees
     kPixelAberration = 65,
+    kAberrationChannels = 66,  // 1 red and green, 2 red and blue, 3 green and blue
     kPixelOffset = 67,
     kToneMap = 85,          // 1 "None", 5 "Hable Filmic"
     kQuality = 100,         // 1 "Draft" ... 6 "Extreme", 8 "Custom"

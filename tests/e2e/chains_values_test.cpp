@@ -1,13 +1,15 @@
 // Pixel values of whole frames through the host in both glow modes: black stays black, a glow of nothing
 // leaves exactly the source, Add is linear, "Custom" sums its levels, Screen stays at or below 1, frames are
-// reproducible on any thread, half-float targets agree with float ones, and the Glow Input view shows the
-// pre-processed source at its place with and without pixel aberration.
+// reproducible on any thread, half-float targets agree with float ones, the Glow Input view shows the
+// pre-processed source at its place with and without pixel aberration, and pixel aberration moves the glow of
+// the two channels it names.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "chains_fixture.h"
@@ -228,37 +230,56 @@ TEST_P(ChainValues, HalfFloatTargetsAgreeWithFloatOnesToHalfPrecision) {
 TEST_P(ChainValues, GlowInputViewShowsThePreProcessedSourceAtItsPlace) {
     SetView(2);  // "Glow Input"
     Set(kThreshold, 50);
-    // Channels on both sides of the threshold: those below it vanish, those above it stay as they are.
-    auto source = [](A_long x, A_long y) {
-        return PF_PixelFloat{1, (x % 2) ? 0.8f : 0.2f, (y % 2) ? 0.9f : 0.3f, 0.7f};
+    // Every channel varies along both axes, so a shift in either shows; some values lie below the threshold
+    // (they vanish), the others stay as they are.
+    auto channel = [](A_long x, A_long y, int k) {
+        return 0.05f + 0.9f * float((x * 5 + y * 11 + k * 3) % 13) / 13.0f;
+    };
+    auto source = [&channel](A_long x, A_long y) {
+        return PF_PixelFloat{1, channel(x, y, 0), channel(x, y, 1), channel(x, y, 2)};
     };
     auto processed = [](float v) { return v > 0.5f ? v : 0.0f; };
     struct Case {
         const char* what;
         bool aberration;
+        int channels;  // "Aberration Channels": 1 red and green, 2 red and blue, 3 green and blue
+        int offset;
+        int plus, minus;  // host channel (0 red, 1 green, 2 blue) read offset pixels ahead, and behind
     };
-    const Case cases[] = {{"pixel aberration off", false}, {"pixel aberration on, offset 0", true}};
+    const Case cases[] = {
+        {"pixel aberration off", false, 2, 3, -1, -1},
+        {"pixel aberration on, offset 0 (no aberration)", true, 2, 0, -1, -1},
+        {"red and green, offset 3", true, 1, 3, 0, 1},
+        {"red and blue, offset 3", true, 2, 3, 0, 2},
+        {"green and blue, offset 2", true, 3, 2, 1, 2},
+    };
+    const A_long w = 40, h = 36;
     for (const Case& c : cases) {
         Set(kPixelAberration, c.aberration ? 1 : 0);
-        Set(kPixelOffset, 0);
-        SetInput(FloatWorld(40, 36, source));
+        Set(kAberrationChannels, c.channels);
+        Set(kPixelOffset, c.offset);
+        SetInput(FloatWorld(w, h, source));
         const simhost::FrameResult r = Render();
         const SimWorld& out = r.output;
         const A_long ox = -r.outputOriginX, oy = -r.outputOriginY;
-        ASSERT_GT(ox, 0) << c.what;
+        ASSERT_GT(ox, c.offset) << c.what;
+        ASSERT_GT(oy, c.offset) << c.what;
+        // A channel shown at output pixel (x, y) comes from the layer pixel (x, y) moved by its shift, in both
+        // axes, and is black where that lies outside the layer.
+        auto expectedChannel = [&](A_long x, A_long y, int k) {
+            const A_long shift = k == c.plus ? c.offset : k == c.minus ? -c.offset : 0;
+            const A_long sx = x - ox + shift, sy = y - oy + shift;
+            return sx >= 0 && sx < w && sy >= 0 && sy < h ? processed(channel(sx, sy, k)) : 0.0f;
+        };
         float worst = 0;
         for (A_long y = 0; y < out.height(); ++y)
             for (A_long x = 0; x < out.width(); ++x) {
-                const bool inside = x >= ox && x < ox + 40 && y >= oy && y < oy + 36;
-                PF_PixelFloat expected{1, 0, 0, 0};
-                if (inside) {
-                    const PF_PixelFloat s = source(x - ox, y - oy);
-                    expected = {1, processed(s.red), processed(s.green), processed(s.blue)};
-                }
+                const PF_PixelFloat expected{1, expectedChannel(x, y, 0), expectedChannel(x, y, 1),
+                                             expectedChannel(x, y, 2)};
                 worst = std::max(worst, Distance(out.GetFloat(x, y), expected));
             }
         // The source is sampled at texel centres through linear filtering, which may blend in a trace of
-        // the neighbours; a channel wrongly kept or dropped would differ by 0.2 or more.
+        // the neighbours; a channel from the wrong place would differ by 0.2 or more.
         EXPECT_LE(worst, 1e-4f) << c.what;
     }
 }
@@ -290,20 +311,97 @@ TEST_F(ChainFrame, CustomAtFullResolutionSumsItsLevels) {
     }
 }
 
-TEST_F(ChainFrame, PixelAberrationOffAndOnGlowFromTheSamePlace) {
-    // The blit path copies the source at its integer offset, the other places it by the quad transform: with
-    // no offset between the channels both give the same glow.
+TEST_F(ChainFrame, FlatFieldSumsTheLevelWeightsInAddAndScreensThemInScreen) {
+    // Deep inside a flat field every level holds the field times its weight. Add sums the levels; Screen
+    // blends each level over the ones above it as a + b - ab, so the centre is 1 - the product of (1 - vw).
+    // "Standard" at full resolution, weights 1, r / 20, r / 40, (r - 5) / 55, (r - 10) / 70 clamped to 1:
+    // radius 16: 1, 0.8, 0.4, 0.2; radius 32: 1, 1, 0.8, 27 / 55, 22 / 70.
     Linear();
-    Set(kPixelOffset, 0);
-    std::vector<SimWorld> outputs;
+    Set(kQuality, 4);
+    struct Case {
+        double radius;
+        std::vector<double> weights;
+    };
+    const Case cases[] = {{16, {1, 0.8, 0.4, 0.2}}, {32, {1, 1, 0.8, 27.0 / 55, 22.0 / 70}}};
+    const float v = 0.25f;
+    for (const Case& c : cases) {
+        double sum = 0, product = 1;
+        for (double w : c.weights) {
+            sum += v * w;
+            product *= 1 - v * w;
+        }
+        for (int mode : {kAdd, kScreen}) {
+            Set(kBlendMode, mode);
+            Set(kRadius, c.radius);
+            SetInput(Solid(160, 160, {1, v, v, v}));
+            const simhost::FrameResult r = Render();
+            const PF_PixelFloat centre = r.output.GetFloat(80 - r.outputOriginX, 80 - r.outputOriginY);
+            const double expected = mode == kAdd ? sum : 1 - product;
+            const char* name = mode == kAdd ? "Add" : "Screen";
+            EXPECT_NEAR(centre.red, expected, 2e-3) << name << ", radius " << c.radius;
+            EXPECT_NEAR(centre.green, expected, 2e-3) << name << ", radius " << c.radius;
+            EXPECT_NEAR(centre.blue, expected, 2e-3) << name << ", radius " << c.radius;
+        }
+    }
+}
+
+// The centre of mass of one channel of an output, in layer coordinates.
+std::pair<double, double> Centroid(const simhost::FrameResult& r, float PF_PixelFloat::*channel) {
+    double sum = 0, sx = 0, sy = 0;
+    for (A_long y = 0; y < r.output.height(); ++y)
+        for (A_long x = 0; x < r.output.width(); ++x) {
+            const double v = r.output.GetFloat(x, y).*channel;
+            sum += v;
+            sx += v * double(x + r.outputOriginX);
+            sy += v * double(y + r.outputOriginY);
+        }
+    EXPECT_GT(sum, 0.0);
+    return {sum > 0 ? sx / sum : 0, sum > 0 ? sy / sum : 0};
+}
+
+TEST_F(ChainFrame, PixelAberrationMovesTheGlowOfTwoChannelsAndLeavesTheThird) {
+    // "Red & Blue" at offset 4: red is read 4 pixels ahead in x and y, so its glow sits 4 pixels before the
+    // point in both; blue sits 4 after it; green is placed by the copy at the layer's offset and must glow
+    // exactly where it does without aberration.
+    Linear();
+    Set(kBlendMode, kAdd);
+    Set(kAberrationChannels, 2);
+    Set(kPixelOffset, 4);
+    std::vector<simhost::FrameResult> frames;
     for (int on : {0, 1}) {
         Set(kPixelAberration, on);
-        SetInput(Scene(1.0f));
-        outputs.push_back(std::move(Render().output));
+        SetInput(OnePixel(40, 36, 20, 17, 4.0f));
+        frames.push_back(Render());
     }
-    const float peak = Peak(outputs[0]);
+    const SimWorld& off = frames[0].output;
+    const SimWorld& on = frames[1].output;
+    ASSERT_EQ(off.width(), on.width());
+    float peak = 0, worst = 0;
+    for (A_long y = 0; y < off.height(); ++y)
+        for (A_long x = 0; x < off.width(); ++x) {
+            peak = std::max(peak, off.GetFloat(x, y).green);
+            worst = std::max(worst, std::fabs(off.GetFloat(x, y).green - on.GetFloat(x, y).green));
+        }
     ASSERT_GT(peak, 0.0f);
-    EXPECT_LE(MaxDifference(outputs[0], outputs[1], [](float a, float b) { return std::fabs(a - b); }), 1e-5f * peak);
+    EXPECT_LE(worst, 1e-5f * peak) << "green moved";
+
+    struct Case {
+        const char* what;
+        float PF_PixelFloat::*channel;
+        double dx, dy;
+    };
+    const Case cases[] = {{"red", &PF_PixelFloat::red, -4, -4},
+                          {"green", &PF_PixelFloat::green, 0, 0},
+                          {"blue", &PF_PixelFloat::blue, 4, 4}};
+    for (const Case& c : cases) {
+        const auto [x0, y0] = Centroid(frames[0], c.channel);
+        const auto [x1, y1] = Centroid(frames[1], c.channel);
+        // The level pyramid is not exactly shift-invariant: a centre of mass may move by a fraction of a pixel.
+        EXPECT_NEAR(x0, 20.0, 0.5) << c.what << " without aberration";
+        EXPECT_NEAR(y0, 17.0, 0.5) << c.what << " without aberration";
+        EXPECT_NEAR(x1 - x0, c.dx, 0.5) << c.what;
+        EXPECT_NEAR(y1 - y0, c.dy, 0.5) << c.what;
+    }
 }
 
 }  // namespace
