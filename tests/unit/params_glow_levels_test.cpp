@@ -92,18 +92,66 @@ TEST(GlowLevels, StandardRadius15WeightsFollowTheRamps) {
     EXPECT_FLOAT_EQ(w[1], 0.75f);
     EXPECT_FLOAT_EQ(w[2], 0.375f);
     EXPECT_FLOAT_EQ(w[3], 10.0f / 55.0f);
-    // "Standard": 1, s, s^2, s^3; radii 15/16 * 2^k scaled by the level's size.
-    const float s[4] = {1, 0.9f, 0.9f * 0.9f, 0.9f * 0.9f * 0.9f};
+    // "Standard": 1, s, s^2, s^3; radii 15/16 * 2^k scaled by the level's size: 0.9375, 1.6875, 3.0375,
+    // 5.4675. Taps ceil(0.5 * radius): 1, 1, 2, 3; sizes ceil(s^k * 200) by ceil(s^k * 100); one step spans
+    // radius / taps level pixels.
+    struct Level {
+        float scale, radius;
+        int taps, width, height;
+    };
+    const Level levels[4] = {{1, 0.9375f, 1, 200, 100},
+                             {0.9f, 1.6875f, 1, 180, 90},
+                             {0.81f, 3.0375f, 2, 162, 81},
+                             {0.729f, 5.4675f, 3, 146, 73}};
     for (int k = 0; k < 4; ++k) {
+        const Level& e = levels[k];
         const bloomMip& m = chain.p.bloomMips[size_t(k)];
-        EXPECT_FLOAT_EQ(m.scale, s[k]);
-        EXPECT_FLOAT_EQ(m.radius, 0.9375f * float(1 << k) * s[k]);
-        EXPECT_EQ(m.width, int(std::ceil(double(s[k]) * 200)));
-        EXPECT_EQ(m.height, int(std::ceil(double(s[k]) * 100)));
-        EXPECT_EQ(m.tapsX, std::max(int(std::ceil(0.5 * m.radiusX)), 1));
-        EXPECT_FLOAT_EQ(m.strideX, float(m.radiusX / m.tapsX / m.width));
-        EXPECT_FLOAT_EQ(m.strideY, float(m.radiusY / m.tapsY / m.height));
+        EXPECT_NEAR(m.scale, e.scale, 1e-6f) << "level " << k;
+        EXPECT_NEAR(m.radius, e.radius, 1e-5f) << "level " << k;
+        EXPECT_NEAR(m.radiusX, e.radius, 1e-5) << "level " << k;
+        EXPECT_NEAR(m.radiusY, e.radius, 1e-5) << "level " << k;
+        EXPECT_EQ(m.width, e.width) << "level " << k;
+        EXPECT_EQ(m.height, e.height) << "level " << k;
+        EXPECT_EQ(m.tapsX, e.taps) << "level " << k;
+        EXPECT_EQ(m.tapsY, e.taps) << "level " << k;
+        EXPECT_NEAR(m.strideX, e.radius / float(e.taps) / float(e.width), 1e-7f) << "level " << k;
+        EXPECT_NEAR(m.strideY, e.radius / float(e.taps) / float(e.height), 1e-7f) << "level " << k;
     }
+}
+
+TEST(GlowLevels, AspectSplitsTapsAndStepsBetweenTheAxes) {
+    // a = 1.5: radius 1 * 1.5 across and 1 * 0.5 down at level 0 of R = 4 (two levels, radii 1 and 2), steps
+    // multiplier 1: taps ceil(1.5) = 2 and ceil(0.5) = 1; level 1 (scale 1): ceil(3) = 3 and ceil(1) = 1.
+    Chain chain(4, /*"High"*/ 5, 1.0f, 1.0f, 1.5, 1.0f, 120, 60);
+    ASSERT_EQ(chain.p.bloomMips.size(), 2u);
+    const bloomMip& a = chain.p.bloomMips[0];
+    EXPECT_EQ(a.tapsX, 2);
+    EXPECT_EQ(a.tapsY, 1);
+    EXPECT_FLOAT_EQ(a.strideX, 0.75f / 120);
+    EXPECT_FLOAT_EQ(a.strideY, 0.5f / 60);
+    const bloomMip& b = chain.p.bloomMips[1];
+    EXPECT_EQ(b.tapsX, 3);
+    EXPECT_EQ(b.tapsY, 1);
+    EXPECT_FLOAT_EQ(b.strideX, 1.0f / 120);
+    EXPECT_FLOAT_EQ(b.strideY, 1.0f / 60);
+}
+
+TEST(GlowLevels, DeepLevelsFollowTheirOwnRamps) {
+    // R = 140 with a factor of 2 between it and the full-resolution radius: r = 70 weighs the levels, while
+    // 140 / 2^8 <= 1 gives eight levels. Ramps
+    // (e0, span) of levels 3 to 7: (5, 55), (10, 70), (20, 100), (35, 105), (60, 100).
+    Chain chain(140, 4, 1.0f, 2.0f);
+    const std::vector<float> w = chain.Weights();
+    ASSERT_EQ(w.size(), 8u);
+    const float expected[8] = {1, 1, 1, 1, 60.0f / 70, 50.0f / 100, 35.0f / 105, 10.0f / 100};
+    for (int k = 0; k < 8; ++k) EXPECT_FLOAT_EQ(w[size_t(k)], expected[k]) << "level " << k;
+
+    // r = 120 reaches level 8's ramp (90, 90) and r = 160 level 9's (110, 110); R = 2048 has ten levels.
+    Chain deep(2048, 4, 1.0f, 2048.0f / 160);
+    ASSERT_EQ(deep.p.bloomMips.size(), 10u);
+    EXPECT_FLOAT_EQ(deep.p.bloomMips[7].weight, 1.0f);
+    EXPECT_FLOAT_EQ(deep.p.bloomMips[8].weight, 70.0f / 90);
+    EXPECT_FLOAT_EQ(deep.p.bloomMips[9].weight, 50.0f / 110);
 }
 
 TEST(GlowLevels, HalfResolutionDropsALevelButKeepsFullResolutionWeights) {

@@ -327,7 +327,8 @@ TEST_F(RenderSettingsTest, CheckoutsAreBalancedAtTheHostsTimeAndSkipTheLayerPara
 }
 
 TEST_F(RenderSettingsTest, InterruptDuringCheckoutsReturns517WithTheFieldsCopiedSoFar) {
-    Set({{PARAM_RADIUS, 40}, {PARAM_EXPOSURE, 3}, {PARAM_THRESHOLD, 50}, {PARAM_SOURCE_OPACITY, 50}});
+    Set({{PARAM_BLEND_MODE, 2}, {PARAM_RADIUS, 40}, {PARAM_EXPOSURE, 3}, {PARAM_THRESHOLD, 50},
+         {PARAM_SOURCE_OPACITY, 50}});
     myParams p;
     in_ = host().InDataTemplate();
     ASSERT_EQ(PreInitParams(&p, &in_, &out_), PF_Err_NONE);
@@ -340,13 +341,40 @@ TEST_F(RenderSettingsTest, InterruptDuringCheckoutsReturns517WithTheFieldsCopied
     EXPECT_FLOAT_EQ(p.exposure, 3.0f);
     EXPECT_EQ(p.threshold, 0.0f);
     EXPECT_EQ(p.sourceOpacityByte, 0);
-    EXPECT_FLOAT_EQ(p.exposure, 3.0f);
+    EXPECT_EQ(p.blendMode, 2) << "copied before the interrupt";
+    EXPECT_EQ(p.quality, 0) << "the Quality Preset (default \"Medium\") was never copied";
     EXPECT_FLOAT_EQ(p.thresholdSmooth, 0.0f);
     EXPECT_EQ(layer().ProfilesMade(), 0) << "no host query runs after the interrupt";
     EXPECT_FLOAT_EQ(p.gamma, 1.0f) << "auto-detect was not copied: the manual formula at 0 %";
     EXPECT_EQ(std::string(out_.return_msg), "") << "an interrupt is not shown";
     EXPECT_EQ(store().OutstandingCheckouts(), 0);
     EXPECT_EQ(Log(), "");
+}
+
+TEST_F(RenderSettingsTest, QualityPresetsGiveStepsAndResolutionScale) {
+    struct Case {
+        const char* what;
+        int quality;
+        float steps, resolutionScale;  // at full resolution; the steps double at half resolution
+    };
+    const Case cases[] = {
+        {"Draft", 1, 0.25f, 0.8f},   {"Low", 2, 0.25f, 0.85f}, {"Medium", 3, 0.33f, 0.9f},
+        {"Standard", 4, 0.5f, 0.9f}, {"High", 5, 0.5f, 0.97f}, {"Extreme", 6, 1.0f, 1.0f},
+        // "Custom" takes both from its own sliders: Steps Multiplier 0.7 and Resolution 60 %.
+        {"Custom", 8, 0.7f, 0.6f},
+    };
+    Set({{PARAM_STEPS_MULTIPLIER, 0.7}, {PARAM_RESOLUTION, 60}});
+    for (const Case& c : cases) {
+        for (A_u_long den : {1u, 2u}) {
+            Set({{PARAM_QUALITY_PRESET, c.quality}});
+            host().InDataTemplate().downsample_x = {1, den};
+            myParams p;
+            ASSERT_EQ(Fill(&p), PF_Err_NONE) << c.what;
+            EXPECT_EQ(p.quality, c.quality) << c.what;
+            EXPECT_FLOAT_EQ(p.stepsMultiplier, c.steps * float(den)) << c.what << ", 1/" << den;
+            EXPECT_FLOAT_EQ(p.resolutionScale, c.resolutionScale) << c.what << ", 1/" << den;
+        }
+    }
 }
 
 struct CheckoutFailureCase {
