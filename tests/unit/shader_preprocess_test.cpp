@@ -103,6 +103,19 @@ TEST_F(PreProcess, ColourCases)
          {{2.f, 2.f, 2.f}, {1.f, 1.f, 1.f}, {1.f, 0.f, 0.f}},
          {{1.f, 1.f, 1.f}, {1.f, 1.f, 1.f}, {0.f, 0.f, 0.f}},
          1e-4f},
+        // The saturation is judged on the colour as it was before the threshold, and the colour it scales
+        // keeps the channels the threshold removed: (1, 0.3, 0.3) has saturation 0.7, so at bias 1 it glows
+        // whole, not as the thresholded (1, 0, 0); at bias 0.5 the two mix.
+        {"saturation bias works on the colour before the threshold",
+         {{"threshold", VEC(0.5f)}, {"thresholdSmooth", VEC(0.001f)}, {"satBiasF", VEC(1.f)}},
+         {{1.f, 0.3f, 0.3f}},
+         {{0.3f, 0.3f, 1.f}},
+         1e-4f},
+        {"half a saturation bias on a colour the threshold cut",
+         {{"threshold", VEC(0.5f)}, {"thresholdSmooth", VEC(0.001f)}, {"satBiasF", VEC(0.5f)}},
+         {{1.f, 0.3f, 0.3f}},
+         {{0.15f, 0.15f, 1.f}},
+         1e-4f},
         {"a bias of 0.5 mixes the thresholded colour halfway to the saturation-scaled one",
          {{"threshold", VEC(0.5f)}, {"thresholdSmooth", VEC(0.001f)}, {"satBiasF", VEC(0.5f)}},
          {{2.f, 2.f, 2.f}},
