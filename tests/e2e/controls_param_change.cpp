@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "controls_fixture.h"
+#include "host/ParamChange.h"  // the page addresses only
 
 namespace {
 
@@ -162,6 +163,20 @@ TEST_F(ParamChangeTest, PageButtonsOpenThreeDifferentAddressesUnquoted) {
     EXPECT_NE(opened[0], opened[1]);
     EXPECT_NE(opened[1], opened[2]);
     EXPECT_NE(opened[0], opened[2]);
+}
+
+TEST_F(ParamChangeTest, EachPageButtonOpensItsOwnPage) {
+    // The addresses are a build setting; the effect's header holds the ones this build was made with.
+    const std::pair<int, const char*> buttons[] = {
+        {kProductPage, VELLORAN_PRODUCT_PAGE_URL},
+        {kFreePlugins, VELLORAN_FREE_PLUGINS_URL},
+        {kGetSupport, VELLORAN_SUPPORT_URL},
+    };
+    for (const auto& [button, address] : buttons) {
+        FakeOpener opener;
+        ASSERT_EQ(controls().SendUserChangedParam(button).err, PF_Err_NONE);
+        EXPECT_THAT(opener.Opened(), ElementsAre(address)) << "button " << button;
+    }
 }
 
 // ----- Gamma Info ----------------------------------------------------------------------------------------
