@@ -36,6 +36,7 @@ struct ParamUIUpdate {
 
 struct StreamRead {
     int index = 0;
+    AEGP_LTimeMode mode = AEGP_LTimeMode_LayerTime;
     A_Time time{};
     bool preExpression = false;
 };
@@ -58,6 +59,7 @@ public:
     ParamArray& operator=(const ParamArray&) = delete;
     PF_ParamDef** get() { return pointers_.data(); }
     PF_ParamDef& operator[](int index) { return defs_.at(size_t(index)); }
+    const std::vector<PF_ParamDef>& defs() const { return defs_; }
     int size() const { return int(defs_.size()); }
 
 private:
@@ -79,6 +81,8 @@ public:
     AEGP_LayerIDVal ChosenLayer(int index) const;
     // Makes AEGP_GetNewEffectForEffect give no handle (and no error), as for an effect being deleted.
     void SetEffectHandleAvailable(bool available);
+    // The user twirls a control open or shut; the next command's array carries it.
+    void SetCollapsed(int index, bool collapsed);
 
     // What the window shows.
     bool Hidden(int index) const;
@@ -97,6 +101,8 @@ public:
     int UndoGroupMisuses() const;  // a group opened inside another, or closed without one open
     std::vector<std::string> Scripts() const;
     std::vector<StreamRead> StreamReads() const;
+    // The parameter array of the last command as the effect left it (values, change flags, flags).
+    std::vector<PF_ParamDef> LastParamArray() const;
     void ClearRecords();
     int EffectsAlive() const;
     int StreamsAlive() const;
@@ -157,6 +163,7 @@ private:
     int undoMisuses_ = 0;
     std::vector<std::string> scripts_;
     std::vector<StreamRead> reads_;
+    std::vector<PF_ParamDef> lastArray_;
     bool effectAvailable_ = true;
     std::map<const void*, std::unique_ptr<int>> effects_;  // the handle is the address of its token
     std::map<const void*, std::unique_ptr<Stream>> streams_;
