@@ -395,8 +395,8 @@ A_Err EffectControls::DisposeStream(AEGP_StreamRefH stream) {
     return host_.Faults().ShouldFail("AEGP_DisposeStream") ? kFault : PF_Err_NONE;
 }
 
-A_Err EffectControls::NewStreamValue(AEGP_StreamRefH stream, AEGP_LTimeMode mode, const A_Time* time, bool preExpression,
-                                     AEGP_StreamValue2* value) {
+A_Err EffectControls::NewStreamValue(AEGP_StreamRefH stream, AEGP_LTimeMode mode, const A_Time* time,
+                                     bool preExpression, AEGP_StreamValue2* value) {
     int index;
     {
         std::lock_guard<std::mutex> lock(mutex_);

@@ -3,7 +3,7 @@
 // flag), the definitions the effect last handed to PF_UpdateParamUI (greyed out, name, twirl), undo groups,
 // scripts, and the composition's other layers by ID with their switches. It also plays the host's side of a
 // parameter change: the parameter array of the command, taking back the values the effect flagged, and the
-// UI update that follows.
+// UI update that follows; the array of the last command is kept as the effect left it.
 //
 // Faults (host.Faults().FailCall(name, nth)), each failing with PF_Err_INTERNAL_STRUCT_DAMAGED:
 // "AEGP_GetNewEffectForEffect", "AEGP_DisposeEffect", "AEGP_GetNewEffectStreamByIndex", "AEGP_DisposeStream",
