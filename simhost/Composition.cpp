@@ -93,6 +93,14 @@ void Composition::SetLayerStart(LayerId id, A_Time start) {
     layer->start = start;
 }
 
+void Composition::SetLayerBounds(LayerId id, PF_LRect bounds) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    CompLayer* layer = Mutable(id);
+    if (!layer || bounds.right <= bounds.left || bounds.bottom <= bounds.top)
+        throw std::invalid_argument("Composition: bad layer or empty bounds");
+    layer->bounds = bounds;
+}
+
 void Composition::MoveLayer(LayerId id, A_long x, A_long y) {
     std::lock_guard<std::mutex> lock(mutex_);
     CompLayer* layer = Mutable(id);
@@ -121,8 +129,9 @@ A_Err Composition::GetLayerMaskedBounds(AEGP_LayerH h, AEGP_LTimeMode, const A_T
     CompLayer* layer = FromHandle(h);
     if (!layer) return PF_Err_BAD_CALLBACK_PARAM;
     Record("AEGP_GetLayerMaskedBounds", *layer, *time);
-    // The composition's layers have no masks: the bounds are the layer's own pixels.
-    *bounds = A_FloatRect{0, 0, double(layer->pixels.width()), double(layer->pixels.height())};
+    // The composition's layers have no masks: the bounds are the layer's own rectangle.
+    const PF_LRect own = layer->Bounds();
+    *bounds = A_FloatRect{0, 0, double(own.right - own.left), double(own.bottom - own.top)};
     return PF_Err_NONE;
 }
 
@@ -148,8 +157,8 @@ A_Err Composition::GetLayerToWorldXform(AEGP_LayerH h, const A_Time* comp_time, 
     Record("AEGP_GetLayerToWorldXform", *layer, *comp_time);
     *transform = A_Matrix4{};
     for (int i = 0; i < 4; ++i) transform->mat[i][i] = 1;
-    transform->mat[3][0] = layer->x;
-    transform->mat[3][1] = layer->y;
+    transform->mat[3][0] = layer->OriginX();
+    transform->mat[3][1] = layer->OriginY();
     return PF_Err_NONE;
 }
 

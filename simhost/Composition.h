@@ -5,7 +5,9 @@
 //
 // The effect reaches the layers through the smart render protocol (simhost/SmartRender.h), where every layer is
 // placed in the input layer's coordinates: a layer at (x, y) in the composition lies at
-// (x - input x, y - input y), divided by the frame's downsample factor.
+// (x - input x, y - input y), divided by the frame's downsample factor. When the input layer's own rectangle is
+// set within its pixels (SetLayerBounds), that rectangle's corner is the origin instead, and the effect is told
+// the rectangle's size as the layer's.
 //
 // The composition also answers three calls of "AEGP Layer Suite" v13 (served by simhost/LayerSuites.h, which
 // gives the effect layer's handle, flags and parent composition) for the effect layer, i.e. the input layer:
@@ -17,6 +19,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,8 +37,16 @@ struct CompLayer {
     LayerId id = 0;
     std::string name;
     SimWorld pixels;      // full resolution, straight colour, 8-bit or 32-bit float
-    A_long x = 0, y = 0;  // top-left corner in the composition
+    A_long x = 0, y = 0;  // top-left corner of the pixels in the composition
     A_Time start{0, 1};   // comp time at which the layer's own time 0 falls
+    // The layer's own rectangle in its pixels; unset: all of them. A collapsed layer's content, or what an
+    // adjustment layer sees beneath it, can reach past the layer itself.
+    std::optional<PF_LRect> bounds;
+
+    PF_LRect Bounds() const { return bounds ? *bounds : PF_LRect{0, 0, pixels.width(), pixels.height()}; }
+    // The layer's own top-left corner in the composition: the origin of its coordinates.
+    A_long OriginX() const { return x + Bounds().left; }
+    A_long OriginY() const { return y + Bounds().top; }
 };
 
 // One AEGP layer call as the host received it.
@@ -60,6 +71,8 @@ public:
     LayerId LayerForParam(PF_ParamIndex index) const;
 
     void SetLayerStart(LayerId id, A_Time start);
+    // The layer's own rectangle within its pixels (see CompLayer::bounds); it must not be empty.
+    void SetLayerBounds(LayerId id, PF_LRect bounds);
     void MoveLayer(LayerId id, A_long x, A_long y);
 
     // The layer, or null. The pointer stays valid for the composition's life.

@@ -164,6 +164,16 @@ void EffectControls::SetEffectHandleAvailable(bool available) {
     std::lock_guard<std::mutex> lock(mutex_);
     effectAvailable_ = available;
 }
+void EffectControls::SetCollapsed(int index, bool collapsed) {
+    PF_ParamDef def = UIDefinition(index);
+    if (collapsed) {
+        def.flags |= PF_ParamFlag_COLLAPSE_TWIRLY;
+    } else {
+        def.flags &= ~PF_ParamFlags(PF_ParamFlag_COLLAPSE_TWIRLY);
+    }
+    std::lock_guard<std::mutex> lock(mutex_);
+    ui_[index] = def;
+}
 
 bool EffectControls::Hidden(int index) const {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -244,6 +254,10 @@ std::vector<StreamRead> EffectControls::StreamReads() const {
     std::lock_guard<std::mutex> lock(mutex_);
     return reads_;
 }
+std::vector<PF_ParamDef> EffectControls::LastParamArray() const {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return lastArray_;
+}
 void EffectControls::ClearRecords() {
     std::lock_guard<std::mutex> lock(mutex_);
     updates_.clear();
@@ -299,6 +313,10 @@ CommandResult EffectControls::SendUserChangedParam(int index) {
     args.params = params->get();
     args.extra = &extra;
     CommandResult r = host_.Send(PF_Cmd_USER_CHANGED_PARAM, args);
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        lastArray_ = params->defs();
+    }
     TakeChangedValues(*params);
     // The flags of a definition the effect changed in the array (a twirl) stay with the window.
     for (int i = 1; i < params->size(); ++i) {
@@ -313,7 +331,10 @@ CommandResult EffectControls::SendUpdateParamsUI() {
     auto params = MakeParamArray();
     CommandArgs args;
     args.params = params->get();
-    return host_.Send(PF_Cmd_UPDATE_PARAMS_UI, args);
+    CommandResult r = host_.Send(PF_Cmd_UPDATE_PARAMS_UI, args);
+    std::lock_guard<std::mutex> lock(mutex_);
+    lastArray_ = params->defs();
+    return r;
 }
 
 CommandResult EffectControls::UserChanged(int index) {
@@ -374,8 +395,8 @@ A_Err EffectControls::DisposeStream(AEGP_StreamRefH stream) {
     return host_.Faults().ShouldFail("AEGP_DisposeStream") ? kFault : PF_Err_NONE;
 }
 
-A_Err EffectControls::NewStreamValue(AEGP_StreamRefH stream, AEGP_LTimeMode, const A_Time* time, bool preExpression,
-                                     AEGP_StreamValue2* value) {
+A_Err EffectControls::NewStreamValue(AEGP_StreamRefH stream, AEGP_LTimeMode mode, const A_Time* time,
+                                     bool preExpression, AEGP_StreamValue2* value) {
     int index;
     {
         std::lock_guard<std::mutex> lock(mutex_);
@@ -415,7 +436,7 @@ A_Err EffectControls::NewStreamValue(AEGP_StreamRefH stream, AEGP_LTimeMode, con
     }
     *value = v;
     ++valuesAlive_;
-    reads_.push_back(StreamRead{index, *time, preExpression});
+    reads_.push_back(StreamRead{index, mode, *time, preExpression});
     return PF_Err_NONE;
 }
 

@@ -3,7 +3,7 @@
 // flag), the definitions the effect last handed to PF_UpdateParamUI (greyed out, name, twirl), undo groups,
 // scripts, and the composition's other layers by ID with their switches. It also plays the host's side of a
 // parameter change: the parameter array of the command, taking back the values the effect flagged, and the
-// UI update that follows.
+// UI update that follows; the array of the last command is kept as the effect left it.
 //
 // Faults (host.Faults().FailCall(name, nth)), each failing with PF_Err_INTERNAL_STRUCT_DAMAGED:
 // "AEGP_GetNewEffectForEffect", "AEGP_DisposeEffect", "AEGP_GetNewEffectStreamByIndex", "AEGP_DisposeStream",
@@ -36,6 +36,7 @@ struct ParamUIUpdate {
 
 struct StreamRead {
     int index = 0;
+    AEGP_LTimeMode mode = AEGP_LTimeMode_LayerTime;
     A_Time time{};
     bool preExpression = false;
 };
@@ -58,6 +59,7 @@ public:
     ParamArray& operator=(const ParamArray&) = delete;
     PF_ParamDef** get() { return pointers_.data(); }
     PF_ParamDef& operator[](int index) { return defs_.at(size_t(index)); }
+    const std::vector<PF_ParamDef>& defs() const { return defs_; }
     int size() const { return int(defs_.size()); }
 
 private:
@@ -79,6 +81,8 @@ public:
     AEGP_LayerIDVal ChosenLayer(int index) const;
     // Makes AEGP_GetNewEffectForEffect give no handle (and no error), as for an effect being deleted.
     void SetEffectHandleAvailable(bool available);
+    // The user twirls a control open or shut; the next command's array carries it.
+    void SetCollapsed(int index, bool collapsed);
 
     // What the window shows.
     bool Hidden(int index) const;
@@ -97,6 +101,8 @@ public:
     int UndoGroupMisuses() const;  // a group opened inside another, or closed without one open
     std::vector<std::string> Scripts() const;
     std::vector<StreamRead> StreamReads() const;
+    // The parameter array of the last command as the effect left it (values, change flags, flags).
+    std::vector<PF_ParamDef> LastParamArray() const;
     void ClearRecords();
     int EffectsAlive() const;
     int StreamsAlive() const;
@@ -157,6 +163,7 @@ private:
     int undoMisuses_ = 0;
     std::vector<std::string> scripts_;
     std::vector<StreamRead> reads_;
+    std::vector<PF_ParamDef> lastArray_;
     bool effectAvailable_ = true;
     std::map<const void*, std::unique_ptr<int>> effects_;  // the handle is the address of its token
     std::map<const void*, std::unique_ptr<Stream>> streams_;

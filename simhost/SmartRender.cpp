@@ -62,9 +62,9 @@ SimWorld ExtractLayer(const FrameContext& ctx, const CompLayer& layer, const Com
     const A_long nx = ctx.request.downsampleX, ny = ctx.request.downsampleY;
     const A_long w = std::max<A_long>(0, rect.right - rect.left), h = std::max<A_long>(0, rect.bottom - rect.top);
     SimWorld world = ctx.worlds.MakeWorld(w, h, DepthOfBits(ctx.request.bitdepth), true);
-    // Full-resolution offset of the layer's pixel (0, 0) from the input's.
-    const A_long offX = layer.x - (input ? input->x : layer.x);
-    const A_long offY = layer.y - (input ? input->y : layer.y);
+    // Full-resolution offset of the layer's pixel (0, 0) from the input layer's origin.
+    const A_long offX = layer.x - (input ? input->OriginX() : layer.x);
+    const A_long offY = layer.y - (input ? input->OriginY() : layer.y);
     const PF_EffectWorld& src = *layer.pixels.world();
     PF_EffectWorld& dst = *world.world();
     const double cell = double(nx) * double(ny);
@@ -268,8 +268,8 @@ CommandResult SendCommand(SimHost& host, const FrameRequest& request, PF_Cmd cmd
 }  // namespace
 
 PF_LRect LayerRectInFrame(const CompLayer& layer, const CompLayer* input, A_long downsampleX, A_long downsampleY) {
-    const A_long offX = layer.x - (input ? input->x : layer.x);
-    const A_long offY = layer.y - (input ? input->y : layer.y);
+    const A_long offX = layer.x - (input ? input->OriginX() : layer.x);
+    const A_long offY = layer.y - (input ? input->OriginY() : layer.y);
     return PF_LRect{FloorDiv(offX, downsampleX), FloorDiv(offY, downsampleY),
                     CeilDiv(offX + layer.pixels.width(), downsampleX),
                     CeilDiv(offY + layer.pixels.height(), downsampleY)};
@@ -303,9 +303,10 @@ FrameResult RunSmartFrame(SimHost& host, const FrameRequest& request) {
     const WorldCounts before = ctx.worlds.Counts();
 
     const CompLayer* input = ctx.comp.Find(ctx.comp.InputLayer());
-    const A_long width = input ? input->pixels.width() : 0, height = input ? input->pixels.height() : 0;
-    const PF_LRect inputRect = input ? LayerRectInFrame(*input, input, request.downsampleX, request.downsampleY)
-                                     : PF_LRect{0, 0, 0, 0};
+    // The layer's own size, which its content may exceed (a collapsed or adjustment layer).
+    const PF_LRect own = input ? input->Bounds() : PF_LRect{0, 0, 0, 0};
+    const A_long width = own.right - own.left, height = own.bottom - own.top;
+    const PF_LRect inputRect{0, 0, CeilDiv(width, request.downsampleX), CeilDiv(height, request.downsampleY)};
     PF_RenderRequest& req = result.request;
     req.rect = request.outputRect ? *request.outputRect : inputRect;
     req.field = request.field;

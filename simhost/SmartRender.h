@@ -4,9 +4,9 @@
 // Pre-render: the host asks for `request.outputRect` (default: the whole input layer at the frame's downsample
 // factor) at the frame's bit depth. `checkout_layer` answers for the layer that the parameter index chooses,
 // placed in the input layer's coordinates at the downsample factor: result rectangle = the request's
-// rectangle within the layer, maximum result rectangle = the whole layer; for a parameter that chooses no layer
-// both are all zero. Every checkout (id, index, request, times, answer) and every `GuidMixInPtr` block is
-// recorded.
+// rectangle within the layer, maximum result rectangle = the whole layer (all of its pixels, which for an input
+// layer with its own bounds set reach past the layer); for a parameter that chooses no layer both are all zero.
+// Every checkout (id, index, request, times, answer) and every `GuidMixInPtr` block is recorded.
 //
 // Render: `checkout_layer_pixels` gives, for a checkout id, a world of exactly the checked-out result rectangle
 // at the frame's depth, with origin_x/origin_y = the rectangle's left/top (null for a parameter without a

@@ -1,12 +1,14 @@
 // The effect's buttons and supervised parameters, as a user presses and changes them in the host.
 #include <sys/stat.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <tuple>
 #include <vector>
 
 #include "controls_fixture.h"
+#include "host/ParamChange.h"  // the page addresses only
 
 namespace {
 
@@ -162,6 +164,20 @@ TEST_F(ParamChangeTest, PageButtonsOpenThreeDifferentAddressesUnquoted) {
     EXPECT_NE(opened[0], opened[1]);
     EXPECT_NE(opened[1], opened[2]);
     EXPECT_NE(opened[0], opened[2]);
+}
+
+TEST_F(ParamChangeTest, EachPageButtonOpensItsOwnPage) {
+    // The addresses are a build setting; the effect's header holds the ones this build was made with.
+    const std::pair<int, const char*> buttons[] = {
+        {kProductPage, VELLORAN_PRODUCT_PAGE_URL},
+        {kFreePlugins, VELLORAN_FREE_PLUGINS_URL},
+        {kGetSupport, VELLORAN_SUPPORT_URL},
+    };
+    for (const auto& [button, address] : buttons) {
+        FakeOpener opener;
+        ASSERT_EQ(controls().SendUserChangedParam(button).err, PF_Err_NONE);
+        EXPECT_THAT(opener.Opened(), ElementsAre(address)) << "button " << button;
+    }
 }
 
 // ----- Gamma Info ----------------------------------------------------------------------------------------
@@ -379,6 +395,33 @@ TEST_F(ParamChangeTest, AFailingDisposalIsTheResultWhenNothingElseFailed) {
     host().Faults().FailCall("AEGP_DisposeEffect");
     EXPECT_EQ(controls().SendUserChangedParam(kShuffleChannels).err, PF_Err_INTERNAL_STRUCT_DAMAGED);
     EXPECT_EQ(Number(kMultiplyRed), 120) << "the values were changed before the disposal";
+}
+
+TEST_F(ParamChangeTest, GlowModeAndTheTextureLayerLeaveEveryValueAsItWas) {
+    // A state in which any other branch would change something: presets and views out of step, the
+    // deprecated gamma switch on, multipliers that a shuffle would rotate.
+    controls().AddLayer(8);
+    controls().ChooseLayer(kTexture, 8);
+    const std::pair<int, double> state[] = {{kQualityPreset, 2}, {kQualityPresetIris, 5}, {kView, 5},
+                                            {kViewWithIris, 2},  {kDeprecatedGammaCorrection, 1},
+                                            {kMultiplyRed, 90},  {kGlowMode, kLensIris}};
+    for (auto [index, value] : state) params().SetNumber(index, value);
+    for (int changed : {kGlowMode, kTexture}) {
+        std::vector<PF_ParamDef> before;
+        for (int i = 0; i < params().Count(); ++i) before.push_back(params().Value(i));
+        ASSERT_EQ(controls().SendUserChangedParam(changed).err, PF_Err_NONE);
+        const std::vector<PF_ParamDef> array = controls().LastParamArray();
+        ASSERT_EQ(array.size(), before.size());
+        for (size_t i = 1; i < before.size(); ++i) {
+            EXPECT_EQ(array[i].uu.change_flags, 0) << "parameter " << i << " flagged after " << changed;
+            EXPECT_EQ(std::memcmp(&array[i].u, &before[i].u, sizeof before[i].u), 0)
+                << "parameter " << i << " written in the array after " << changed;
+            const PF_ParamDef now = params().Value(int(i));
+            EXPECT_EQ(std::memcmp(&now.u, &before[i].u, sizeof now.u), 0)
+                << "parameter " << i << " changed after " << changed;
+        }
+        EXPECT_EQ(controls().ChosenLayer(kTexture), 8);
+    }
 }
 
 TEST_F(ParamChangeTest, GlowModeAndTheTextureLayerChangeNothingHere) {

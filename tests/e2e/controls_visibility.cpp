@@ -1,4 +1,5 @@
 // Which controls the user sees, greyed out or not and under which name, for each state of the effect.
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -178,6 +179,62 @@ TEST_F(VisibilityTest, TheSameStateTwiceGivesTheSameWindowAndChangesNoValue) {
     ASSERT_EQ(controls().SendUpdateParamsUI().err, PF_Err_NONE);
     EXPECT_EQ(controls().DescribeControls(), first);
     EXPECT_EQ(params().Value(kQualityPreset).u.pd.value, before.u.pd.value);
+}
+
+TEST_F(VisibilityTest, LayerReadsTakeTheLayerTimeTheirRuleNeeds) {
+    // The chosen layer may be keyframed or driven by an expression: the iris and lens-dirt lines follow the
+    // layer the render will use now; the mask warning asks which layer was chosen, before any expression.
+    host().InDataTemplate().current_time = 36;
+    host().InDataTemplate().time_scale = 30;
+    ASSERT_EQ(controls().SendUpdateParamsUI().err, PF_Err_NONE);
+    struct Read {
+        int index;
+        A_long value;
+        A_u_long scale;
+        bool preExpression;
+    };
+    const Read expected[] = {{kIrisLayer, 36, 30, false}, {kTexture, 36, 30, false}, {kMaskLayer, 0, 1, true}};
+    const std::vector<simhost::StreamRead> reads = controls().StreamReads();
+    ASSERT_EQ(reads.size(), std::size(expected));
+    for (size_t i = 0; i < reads.size(); ++i) {
+        EXPECT_EQ(reads[i].index, expected[i].index) << i;
+        EXPECT_EQ(reads[i].mode, AEGP_LTimeMode_LayerTime) << "read of " << reads[i].index;
+        EXPECT_EQ(reads[i].time.value, expected[i].value) << "read of " << reads[i].index;
+        EXPECT_EQ(reads[i].time.scale, expected[i].scale) << "read of " << reads[i].index;
+        EXPECT_EQ(reads[i].preExpression, expected[i].preExpression) << "read of " << reads[i].index;
+    }
+}
+
+TEST_F(VisibilityTest, GreyingOrEnablingASliderTwirlsItShut) {
+    // The user has twirled these open. Sliders that a rule greys out or enables close again; controls
+    // that are only hidden or shown keep the user's twirl, and other kinds never get one.
+    const int sliders[] = {25, 26, 86, 67};  // Threshold Smooth, Saturation Bias, Mix, Pixel Offset
+    for (int threshold : {0, 10}) {
+        params().SetNumber(kThreshold, threshold);
+        for (int i : sliders) controls().SetCollapsed(i, false);
+        controls().SetCollapsed(kAspectRatio, false);
+        ASSERT_EQ(controls().SendUpdateParamsUI().err, PF_Err_NONE);
+        for (int i : sliders) EXPECT_TRUE(controls().View(i).collapsed) << i << " at threshold " << threshold;
+        EXPECT_FALSE(controls().View(kAspectRatio).collapsed) << "only hidden or shown, never greyed";
+        for (int i : {int(kEnableAngle), 66, 77}) EXPECT_FALSE(controls().View(i).collapsed) << i;
+    }
+}
+
+TEST_F(VisibilityTest, LensIrisTwirlsAspectAngleShutInTheHostsArrayAndWritesNoValue) {
+    // Exponential first: it leaves the angle open, so the bit Lens Iris then sets is its own.
+    for (int mode : {kExponential, kLensIris}) {
+        params().SetNumber(kGlowMode, mode);
+        ASSERT_EQ(controls().SendUpdateParamsUI().err, PF_Err_NONE);
+        const std::vector<PF_ParamDef> array = controls().LastParamArray();
+        ASSERT_EQ(int(array.size()), params().Count());
+        EXPECT_EQ((array[kAspectAngle].flags & PF_ParamFlag_COLLAPSE_TWIRLY) != 0, mode == kLensIris)
+            << "mode " << mode;
+        for (int i = 1; i < params().Count(); ++i) {
+            const PF_ParamDef stored = params().Value(i);
+            EXPECT_EQ(std::memcmp(&array[size_t(i)].u, &stored.u, sizeof stored.u), 0) << "value of " << i;
+            EXPECT_EQ(array[size_t(i)].uu.change_flags, 0) << i;
+        }
+    }
 }
 
 TEST_F(VisibilityTest, ChangingModeBackShowsWhatLensIrisHid) {
