@@ -21,6 +21,7 @@ SimWorld ReadPng(const std::string& path);
 void WritePng(const std::string& path, const SimWorld& world);
 
 // RGBA (a missing A is 1, missing colour channels 0) into a 32-bit float world; the data window is the world.
+// A file with no R, G or B but luminance (Y, or Y with chroma RY and BY) reads as the grey or colour it holds.
 SimWorld ReadExr(const std::string& path);
 // 32-bit float RGBA, whatever the world's depth.
 void WriteExr(const std::string& path, const SimWorld& world);

@@ -356,6 +356,101 @@ TEST(ImageIO, AnImageWiderOrTallerThanTheLimitIsRefusedNamingTheLimit) {
     }
 }
 
+TEST(ImageIO, AnExrWhoseDataWindowIsOffsetAndTallComesBackExactly) {
+    // The data window's corner becomes the world's first pixel, whatever its position; 70 rows take several
+    // reads of rows.
+    testsupport::TempDir dir;
+    const std::string path = dir.path() + "/window.exr";
+    const int width = 9, height = 70;
+    const Imath::Box2i window({5, -7}, {5 + width - 1, -7 + height - 1});
+    auto value = [](int x, int y, int c) { return float(x * 1000 + y) + 0.25f * float(c); };
+    {
+        Imf::Header header(Imath::Box2i({0, 0}, {15, 15}), window);
+        for (const char* name : {"R", "G", "B"}) header.channels().insert(name, Imf::Channel(Imf::FLOAT));
+        std::vector<float> planes(size_t(width * height) * 3);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                for (int c = 0; c < 3; ++c) planes[size_t((y * width + x) * 3 + c)] = value(x, y, c);
+        Imf::OutputFile file(path.c_str(), header);
+        Imf::FrameBuffer frame;
+        char* base = reinterpret_cast<char*>(planes.data()) -
+                     (ptrdiff_t(window.min.x) + ptrdiff_t(window.min.y) * width) * ptrdiff_t(3 * sizeof(float));
+        const char* names[3] = {"R", "G", "B"};
+        for (int c = 0; c < 3; ++c)
+            frame.insert(names[c], Imf::Slice(Imf::FLOAT, base + c * sizeof(float), 3 * sizeof(float),
+                                              3 * sizeof(float) * width));
+        file.setFrameBuffer(frame);
+        file.writePixels(height);
+    }
+    SimWorld r = simhost::ReadImage(path);
+    ASSERT_EQ(r.width(), width);
+    ASSERT_EQ(r.height(), height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const PF_PixelFloat p = r.At<PF_PixelFloat>(x, y);
+            ASSERT_EQ(p.alpha, 1.f);
+            ASSERT_EQ(p.red, value(x, y, 0)) << x << "," << y;
+            ASSERT_EQ(p.green, value(x, y, 1)) << x << "," << y;
+            ASSERT_EQ(p.blue, value(x, y, 2)) << x << "," << y;
+        }
+}
+
+// Files of luminance (Y), luminance and alpha, and luminance with chroma (RY, BY) read as the colour they
+// hold: grey for luminance alone, straight colour where alpha is below one.
+struct LuminanceCase {
+    const char* name;
+    Imf::RgbaChannels channels;
+    Imf::Rgba written;  // premultiplied, as the file holds it
+    PF_PixelFloat expected;
+    float tolerance;
+};
+
+void PrintTo(const LuminanceCase& c, std::ostream* os) { *os << c.name; }
+
+const LuminanceCase kLuminanceCases[] = {
+    {"y.exr", Imf::WRITE_Y, Imf::Rgba(0.5f, 0.5f, 0.5f), {1.f, 0.5f, 0.5f, 0.5f}, 1e-3f},
+    {"ya.exr", Imf::WRITE_YA, Imf::Rgba(0.25f, 0.25f, 0.25f, 0.5f), {0.5f, 0.5f, 0.5f, 0.5f}, 1e-3f},
+    {"yc.exr", Imf::WRITE_YC, Imf::Rgba(0.6f, 0.3f, 0.1f), {1.f, 0.6f, 0.3f, 0.1f}, 0.01f},
+    {"yca.exr", Imf::WRITE_YCA, Imf::Rgba(0.3f, 0.15f, 0.05f, 0.5f), {0.5f, 0.6f, 0.3f, 0.1f}, 0.01f},
+};
+
+class LuminanceExr : public testing::TestWithParam<LuminanceCase> {};
+
+TEST_P(LuminanceExr, ReadsAsTheColourItHolds) {
+    const LuminanceCase& c = GetParam();
+    testsupport::TempDir dir;
+    const std::string path = dir.path() + "/" + c.name;
+    // Tall enough to take several reads of rows, and placed off the origin (on even coordinates, as
+    // subsampled chroma requires).
+    const int width = 6, height = 40;
+    const Imath::Box2i window({-4, 2}, {-4 + width - 1, 2 + height - 1});
+    {
+        std::vector<Imf::Rgba> pixels(size_t(width * height), c.written);
+        Imf::RgbaOutputFile file(path.c_str(), Imath::Box2i({0, 0}, {7, 7}), window, c.channels);
+        file.setFrameBuffer(pixels.data() - window.min.x - ptrdiff_t(window.min.y) * width, 1, size_t(width));
+        file.writePixels(height);
+    }
+    SimWorld r = simhost::ReadImage(path);
+    ASSERT_EQ(r.width(), width);
+    ASSERT_EQ(r.height(), height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const PF_PixelFloat p = r.At<PF_PixelFloat>(x, y);
+            ASSERT_NEAR(p.alpha, c.expected.alpha, c.tolerance) << x << "," << y;
+            ASSERT_NEAR(p.red, c.expected.red, c.tolerance) << x << "," << y;
+            ASSERT_NEAR(p.green, c.expected.green, c.tolerance) << x << "," << y;
+            ASSERT_NEAR(p.blue, c.expected.blue, c.tolerance) << x << "," << y;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, LuminanceExr, testing::ValuesIn(kLuminanceCases),
+                         [](const testing::TestParamInfo<LuminanceCase>& info) {
+                             std::string name = info.param.name;
+                             for (char& ch : name)
+                                 if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return name;
+                         });
+
 TEST(TestScene, IsDarkWithAFewSpotsFarAboveWhiteAndTheSameEveryTime) {
     SimWorld a = simhost::MakeTestScene(64, 48, PixelDepth::k32f);
     SimWorld b = simhost::MakeTestScene(64, 48, PixelDepth::k32f);
