@@ -8,6 +8,7 @@
 #include <ImfInputFile.h>
 #include <ImfOutputFile.h>
 #include <ImfRgbaFile.h>
+#include <ImfTiledOutputFile.h>
 #include <png.h>
 #include <zlib.h>
 #include <signal.h>
@@ -301,6 +302,14 @@ const SmallFileCase kSmallFiles[] = {
      },
      "damaged PNG file"},
     {"huge.exr", [](const std::string& p) { WriteExrWithoutPixels(p, 16384, 16384); }, ""},
+    {"huge-tiled.exr",
+     [](const std::string& p) {
+         Imf::Header header(16384, 16384);
+         header.channels().insert("R", Imf::Channel(Imf::FLOAT));
+         header.setTileDescription(Imf::TileDescription(1024, 1024));
+         Imf::TiledOutputFile file(p.c_str(), header);
+     },
+     ""},
 };
 
 void PrintTo(const SmallFileCase& c, std::ostream* os) { *os << c.name; }
