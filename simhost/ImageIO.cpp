@@ -113,6 +113,49 @@ private:
     uint64_t position_ = 0;
 };
 
+// OpenEXR sizes the memory for a header attribute, and for a preview image, by what the file claims for it.
+// Every claim is checked against the bytes the file holds first, so a damaged header is refused before it is read.
+void CheckHeaderSizes(const std::string& path, DescriptorStream& stream, uint64_t size, bool multiPart) {
+    auto readName = [&] {
+        std::string name;
+        for (char c = 0; stream.read(&c, 1), c != 0;) {
+            name += c;
+            if (name.size() > 255) Fail(path, "damaged OpenEXR file (a header name is too long)");
+        }
+        return name;
+    };
+    auto readInt = [&] {
+        unsigned char bytes[4] = {};
+        stream.read(reinterpret_cast<char*>(bytes), 4);
+        return int64_t(int32_t(uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
+                               uint32_t(bytes[3]) << 24));
+    };
+    // A multi-part file holds headers one after another, each ending in an empty name, the last followed by
+    // another empty name.
+    for (bool headerStart = true;;) {
+        const std::string name = readName();
+        if (name.empty()) {
+            if (!multiPart || headerStart) return;
+            headerStart = true;
+            continue;
+        }
+        headerStart = false;
+        const std::string type = readName();
+        const int64_t bytes = readInt();
+        const uint64_t at = stream.tellg();
+        if (bytes < 0 || uint64_t(bytes) > size - at) {
+            Fail(path, "damaged OpenEXR file (the header's \"" + name + "\" is longer than the file)");
+        }
+        if (type == "preview" && bytes >= 8) {
+            const int64_t width = readInt(), height = readInt();
+            if (width < 0 || height < 0 || uint64_t(width) * uint64_t(height) * 4 > uint64_t(bytes) - 8) {
+                Fail(path, "damaged OpenEXR file (the preview image is larger than its attribute)");
+            }
+        }
+        stream.seekg(at + uint64_t(bytes));
+    }
+}
+
 // Rows of an EXR file read at a time.
 constexpr int kExrBandRows = 32;
 
@@ -270,6 +313,8 @@ SimWorld ReadExr(const std::string& path) {
         };
         if (littleEndian(0) != Imf::MAGIC) Fail(path, "not an OpenEXR file");
         int version = littleEndian(4);
+        CheckHeaderSizes(path, stream, size, Imf::isMultiPart(version));
+        stream.seekg(sizeof start);
         Imf::Header header;
         header.readFrom(stream, version);
         const Imath::Box2i window = header.dataWindow();

@@ -8,6 +8,7 @@
 #include <ImfInputFile.h>
 #include <ImfOutputFile.h>
 #include <ImfRgbaFile.h>
+#include <ImfStringAttribute.h>
 #include <ImfTiledOutputFile.h>
 #include <png.h>
 #include <zlib.h>
@@ -302,6 +303,19 @@ const SmallFileCase kSmallFiles[] = {
      },
      "damaged PNG file"},
     {"huge.exr", [](const std::string& p) { WriteExrWithoutPixels(p, 16384, 16384); }, ""},
+    {"long-comment.exr",
+     [](const std::string& p) {
+         // A comment in the header that claims 2 GB.
+         Imf::Header header(4, 4);
+         header.channels().insert("R", Imf::Channel(Imf::FLOAT));
+         header.insert("comment", Imf::StringAttribute("a few words"));
+         { Imf::OutputFile file(p.c_str(), header); }
+         std::string bytes = testsupport::ReadFile(p);
+         const size_t at = bytes.find(std::string("comment\0string\0", 15)) + 15;
+         bytes.replace(at, 4, "\xf0\xff\xff\x7f");
+         WriteBytes(p, bytes);
+     },
+     "damaged OpenEXR file"},
     {"huge-tiled.exr",
      [](const std::string& p) {
          Imf::Header header(16384, 16384);
