@@ -7,7 +7,14 @@
 #include <ImfHeader.h>
 #include <ImfInputFile.h>
 #include <ImfOutputFile.h>
+#include <ImfRgbaFile.h>
+#include <ImfVersion.h>
+#include <Iex.h>
 #include <ImathBox.h>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -28,7 +35,18 @@ struct FileCloser {
         if (f) std::fclose(f);
     }
 };
-using File = std::unique_ptr<FILE, FileCloser>;
+// A stdio stream that closes itself. Made from a descriptor, it owns the descriptor from then on.
+class File : public std::unique_ptr<FILE, FileCloser> {
+public:
+    explicit File(FILE* f) : unique_ptr(f) {}
+    File(int fd, const char* mode) : unique_ptr(::fdopen(fd, mode)) {
+        if (!get()) ::close(fd);
+    }
+};
+
+// No chunk the reader keeps needs more than a palette's worth of memory, nor more than a few of them.
+constexpr png_alloc_size_t kPngChunkBytesMax = 64 * 1024;
+constexpr png_uint_32 kPngChunkCountMax = 16;
 
 [[noreturn]] void Fail(const std::string& path, const std::string& why) {
     throw std::runtime_error(path + ": " + why);
@@ -42,6 +60,105 @@ void PngError(png_structp png, png_const_charp message) {
 }
 void PngWarning(png_structp, png_const_charp) {}
 
+std::string TooLarge(uint64_t width, uint64_t height) {
+    return std::to_string(width) + "x" + std::to_string(height) + " pixels is larger than this tool accepts (at most " +
+           std::to_string(kMaxImageSide) + " pixels a side)";
+}
+
+// Opens an image file for reading as a descriptor. Only a regular file (links followed) is taken: a FIFO or a
+// device named like an image would block in open or never end. The first look keeps open from blocking on a
+// FIFO; the second, on what was actually opened, catches a name swapped in between.
+int OpenForReading(const std::string& path, uint64_t* size = nullptr) {
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) Fail(path, std::string("cannot open (") + std::strerror(errno) + ")");
+    if (!S_ISREG(info.st_mode)) Fail(path, "not a regular file");
+    const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) Fail(path, std::string("cannot open (") + std::strerror(errno) + ")");
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        ::close(fd);
+        Fail(path, "not a regular file");
+    }
+    const int flags = ::fcntl(fd, F_GETFL);
+    if (flags != -1) ::fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+    if (size) *size = uint64_t(info.st_size);
+    return fd;
+}
+
+// OpenEXR reads through this from a descriptor opened as above, so it never opens the name a second time.
+class DescriptorStream final : public Imf::IStream {
+public:
+    DescriptorStream(const std::string& path, int fd, uint64_t size) : Imf::IStream(path.c_str()), fd_(fd), size_(size) {}
+    ~DescriptorStream() override { ::close(fd_); }
+    DescriptorStream(const DescriptorStream&) = delete;
+    DescriptorStream& operator=(const DescriptorStream&) = delete;
+
+    bool read(char c[], int n) override {
+        if (n < 0 || position_ > size_ || uint64_t(n) > size_ - position_) throw Iex::InputExc("Unexpected end of file.");
+        for (size_t done = 0; done < size_t(n);) {
+            const ssize_t got = ::pread(fd_, c + done, size_t(n) - done, off_t(position_ + done));
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) throw Iex::InputExc(std::strerror(errno));
+            if (got == 0) throw Iex::InputExc("Unexpected end of file.");
+            done += size_t(got);
+        }
+        position_ += uint64_t(n);
+        return position_ < size_;
+    }
+    uint64_t tellg() override { return position_; }
+    void seekg(uint64_t position) override { position_ = position; }
+
+private:
+    int fd_;
+    uint64_t size_;
+    uint64_t position_ = 0;
+};
+
+// OpenEXR sizes the memory for a header attribute, and for a preview image, by what the file claims for it.
+// Every claim is checked against the bytes the file holds first, so a damaged header is refused before it is read.
+void CheckHeaderSizes(const std::string& path, DescriptorStream& stream, uint64_t size, bool multiPart) {
+    auto readName = [&] {
+        std::string name;
+        for (char c = 0; stream.read(&c, 1), c != 0;) {
+            name += c;
+            if (name.size() > 255) Fail(path, "damaged OpenEXR file (a header name is too long)");
+        }
+        return name;
+    };
+    auto readInt = [&] {
+        unsigned char bytes[4] = {};
+        stream.read(reinterpret_cast<char*>(bytes), 4);
+        return int64_t(int32_t(uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
+                               uint32_t(bytes[3]) << 24));
+    };
+    // A multi-part file holds headers one after another, each ending in an empty name, the last followed by
+    // another empty name.
+    for (bool headerStart = true;;) {
+        const std::string name = readName();
+        if (name.empty()) {
+            if (!multiPart || headerStart) return;
+            headerStart = true;
+            continue;
+        }
+        headerStart = false;
+        const std::string type = readName();
+        const int64_t bytes = readInt();
+        const uint64_t at = stream.tellg();
+        if (bytes < 0 || uint64_t(bytes) > size - at) {
+            Fail(path, "damaged OpenEXR file (the header's \"" + name + "\" is longer than the file)");
+        }
+        if (type == "preview" && bytes >= 8) {
+            const int64_t width = readInt(), height = readInt();
+            if (width < 0 || height < 0 || uint64_t(width) * uint64_t(height) * 4 > uint64_t(bytes) - 8) {
+                Fail(path, "damaged OpenEXR file (the preview image is larger than its attribute)");
+            }
+        }
+        stream.seekg(at + uint64_t(bytes));
+    }
+}
+
+// Rows of an EXR file read at a time.
+constexpr int kExrBandRows = 32;
+
 std::string Lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
     return s;
@@ -53,7 +170,7 @@ bool EndsWith(const std::string& s, const std::string& tail) {
 }  // namespace
 
 SimWorld ReadPng(const std::string& path) {
-    File file(std::fopen(path.c_str(), "rb"));
+    File file(OpenForReading(path), "rb");
     if (!file) Fail(path, std::string("cannot open (") + std::strerror(errno) + ")");
     png_byte signature[8];
     if (std::fread(signature, 1, 8, file.get()) != 8 || png_sig_cmp(signature, 0, 8) != 0) Fail(path, "not a PNG file");
@@ -62,8 +179,9 @@ SimWorld ReadPng(const std::string& path) {
     png_structp png = png_create_read_struct(PNG_LIBPNG_VER_STRING, &error, PngError, PngWarning);
     if (!png) Fail(path, "out of memory");
     png_infop info = png_create_info_struct(png);
-    std::vector<png_byte> pixels;
-    std::vector<png_bytep> rows;
+    // Each row gets its own buffer only when libpng is about to fill it, so a file that declares a huge image
+    // but holds little data fails at its first missing row, not after the whole image has been allocated.
+    std::vector<std::unique_ptr<png_byte[]>> rows;
     png_uint_32 width = 0, height = 0;
     int depth = 8;
     if (setjmp(png_jmpbuf(png))) {
@@ -73,12 +191,22 @@ SimWorld ReadPng(const std::string& path) {
     if (!info) png_error(png, "out of memory");
     png_init_io(png, file.get());
     png_set_sig_bytes(png, 8);
+    // Only the image itself is read: text, profiles and the like are skipped unread, and no chunk, whatever
+    // length it declares, may claim more than a palette-sized buffer or two.
+    png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, nullptr, -1);
+    png_set_chunk_malloc_max(png, kPngChunkBytesMax);
+    png_set_chunk_cache_max(png, kPngChunkCountMax);
+    // libpng's own width and height limits stay above the tool's: it would refuse a larger image only as
+    // "Invalid IHDR data", and nothing sized by the image is allocated before the check below.
     png_read_info(png, info);
     width = png_get_image_width(png, info);
     height = png_get_image_height(png, info);
+    if (width > png_uint_32(kMaxImageSide) || height > png_uint_32(kMaxImageSide)) {
+        png_destroy_read_struct(&png, &info, nullptr);
+        Fail(path, TooLarge(width, height));
+    }
     depth = png_get_bit_depth(png, info);
     const int colorType = png_get_color_type(png, info);
-    if (width == 0 || height == 0 || width > 16384 || height > 16384) png_error(png, "unsupported image size");
     // Everything becomes RGBA with 8 or 16 bits per channel, 16-bit samples in host byte order.
     if (colorType == PNG_COLOR_TYPE_PALETTE) png_set_palette_to_rgb(png);
     if (colorType == PNG_COLOR_TYPE_GRAY || colorType == PNG_COLOR_TYPE_GRAY_ALPHA) png_set_gray_to_rgb(png);
@@ -87,34 +215,46 @@ SimWorld ReadPng(const std::string& path) {
     if (png_get_valid(png, info, PNG_INFO_tRNS)) png_set_tRNS_to_alpha(png);
     if (!(colorType & PNG_COLOR_MASK_ALPHA)) png_set_add_alpha(png, depth == 16 ? 0xFFFF : 0xFF, PNG_FILLER_AFTER);
     if (depth == 16) png_set_swap(png);
+    const int passes = png_set_interlace_handling(png);
     png_read_update_info(png, info);
     depth = depth == 16 ? 16 : 8;
     const size_t rowBytes = png_get_rowbytes(png, info);
-    pixels.resize(rowBytes * height);
     rows.resize(height);
-    for (png_uint_32 y = 0; y < height; ++y) rows[y] = pixels.data() + y * rowBytes;
-    png_read_image(png, rows.data());
+    // An interlaced image visits every row in every pass; a row that has no pixels in a pass is passed as
+    // null, which libpng leaves alone, so a row is allocated only once its first pixels arrive.
+    for (int pass = 0; pass < passes; ++pass) {
+        for (png_uint_32 y = 0; y < height; ++y) {
+            png_bytep row = nullptr;
+            if (passes == 1 || PNG_ROW_IN_INTERLACE_PASS(y, pass)) {
+                if (!rows[y]) rows[y] = std::make_unique<png_byte[]>(rowBytes);
+                row = rows[y].get();
+            }
+            png_read_row(png, row, nullptr);
+        }
+    }
     png_read_end(png, nullptr);
     png_destroy_read_struct(&png, &info, nullptr);
 
     if (depth == 8) {
         SimWorld world(A_long(width), A_long(height), PixelDepth::k8);
         for (png_uint_32 y = 0; y < height; ++y) {
-            const png_byte* src = rows[y];
+            const png_byte* src = rows[y].get();
             PF_Pixel* dst = world.Row<PF_Pixel>(A_long(y));
             for (png_uint_32 x = 0; x < width; ++x, src += 4) {
                 dst[x] = {src[3], src[0], src[1], src[2]};
             }
+            rows[y].reset();
         }
         return world;
     }
     SimWorld world(A_long(width), A_long(height), PixelDepth::k32f);
     for (png_uint_32 y = 0; y < height; ++y) {
-        const auto* src = reinterpret_cast<const uint16_t*>(rows[y]);
+        const auto* src = reinterpret_cast<const uint16_t*>(rows[y].get());
         PF_PixelFloat* dst = world.Row<PF_PixelFloat>(A_long(y));
         for (png_uint_32 x = 0; x < width; ++x, src += 4) {
             dst[x] = {src[3] / 65535.f, src[0] / 65535.f, src[1] / 65535.f, src[2] / 65535.f};
         }
+        rows[y].reset();
     }
     return world;
 }
@@ -160,37 +300,91 @@ void WritePng(const std::string& path, const SimWorld& world) {
 
 SimWorld ReadExr(const std::string& path) {
     try {
-        Imf::InputFile file(path.c_str());
-        const Imath::Box2i window = file.header().dataWindow();
-        const A_long width = window.max.x - window.min.x + 1, height = window.max.y - window.min.y + 1;
-        if (width <= 0 || height <= 0) Fail(path, "empty image");
-        SimWorld world(width, height, PixelDepth::k32f);
-        // The world's rows hold alpha, red, green, blue; each channel is a FLOAT slice into them, placed so
-        // that the data window's corner lands on the world's first pixel.
-        const size_t xStride = sizeof(PF_PixelFloat), yStride = size_t(world.rowbytes());
-        char* base = reinterpret_cast<char*>(world.Row<PF_PixelFloat>(0)) -
-                     ptrdiff_t(window.min.x) * ptrdiff_t(xStride) - ptrdiff_t(window.min.y) * ptrdiff_t(yStride);
-        Imf::FrameBuffer frame;
-        auto slice = [&](const char* name, size_t offset, double fill) {
-            frame.insert(name, Imf::Slice(Imf::FLOAT, base + offset, xStride, yStride, 1, 1, fill));
+        uint64_t size = 0;
+        const int fd = OpenForReading(path, &size);
+        DescriptorStream stream(path, fd, size);
+        // The header alone first: its size and channels decide whether and how the pixels are read.
+        unsigned char start[8] = {};
+        if (size < sizeof start) Fail(path, "not an OpenEXR file");
+        stream.read(reinterpret_cast<char*>(start), sizeof start);
+        auto littleEndian = [&](int at) {
+            return int(uint32_t(start[at]) | uint32_t(start[at + 1]) << 8 | uint32_t(start[at + 2]) << 16 |
+                       uint32_t(start[at + 3]) << 24);
         };
-        slice("A", offsetof(PF_PixelFloat, alpha), 1.0);
-        slice("R", offsetof(PF_PixelFloat, red), 0.0);
-        slice("G", offsetof(PF_PixelFloat, green), 0.0);
-        slice("B", offsetof(PF_PixelFloat, blue), 0.0);
-        file.setFrameBuffer(frame);
-        file.readPixels(window.min.y, window.max.y);
-        // The file's colour is premultiplied; the host's worlds hold straight colour.
-        for (A_long y = 0; y < height; ++y) {
+        if (littleEndian(0) != Imf::MAGIC) Fail(path, "not an OpenEXR file");
+        int version = littleEndian(4);
+        CheckHeaderSizes(path, stream, size, Imf::isMultiPart(version));
+        stream.seekg(sizeof start);
+        Imf::Header header;
+        header.readFrom(stream, version);
+        const Imath::Box2i window = header.dataWindow();
+        const int64_t width = int64_t(window.max.x) - window.min.x + 1, height = int64_t(window.max.y) - window.min.y + 1;
+        if (width <= 0 || height <= 0) Fail(path, "empty image");
+        if (width > kMaxImageSide || height > kMaxImageSide) Fail(path, TooLarge(uint64_t(width), uint64_t(height)));
+        const Imf::ChannelList& channels = header.channels();
+        const bool rgb = channels.findChannel("R") || channels.findChannel("G") || channels.findChannel("B");
+        const bool luminance = channels.findChannel("Y") || channels.findChannel("RY") || channels.findChannel("BY");
+        stream.seekg(0);
+
+        // Bands of rows are read into their own buffers, so a file that declares a huge data window but holds
+        // little data fails at its first missing band, before the whole image has been allocated.
+        const size_t bandPixels = size_t(width) * kExrBandRows;
+        std::vector<std::vector<PF_PixelFloat>> bands;
+        if (rgb || !luminance) {
+            // Colour files keep their full 32-bit precision: each channel is a FLOAT slice into the band's
+            // alpha, red, green, blue pixels, placed so that the band's first row and the data window's left
+            // edge land on its first pixel.
+            Imf::InputFile file(stream);
+            for (int64_t top = 0; top < height; top += kExrBandRows) {
+                const int first = int(window.min.y + top), last = int(std::min<int64_t>(window.max.y, first + kExrBandRows - 1));
+                bands.emplace_back(bandPixels);
+                const size_t xStride = sizeof(PF_PixelFloat), yStride = xStride * size_t(width);
+                char* base = reinterpret_cast<char*>(bands.back().data()) - ptrdiff_t(window.min.x) * ptrdiff_t(xStride) -
+                             ptrdiff_t(first) * ptrdiff_t(yStride);
+                Imf::FrameBuffer frame;
+                auto slice = [&](const char* name, size_t offset, double fill) {
+                    frame.insert(name, Imf::Slice(Imf::FLOAT, base + offset, xStride, yStride, 1, 1, fill));
+                };
+                slice("A", offsetof(PF_PixelFloat, alpha), 1.0);
+                slice("R", offsetof(PF_PixelFloat, red), 0.0);
+                slice("G", offsetof(PF_PixelFloat, green), 0.0);
+                slice("B", offsetof(PF_PixelFloat, blue), 0.0);
+                file.setFrameBuffer(frame);
+                file.readPixels(first, last);
+            }
+        } else {
+            // Luminance and luminance-chroma files: the library's RGBA interface turns Y (and RY, BY) into
+            // colour with the file's own primaries; it gives half floats, which is what such files hold.
+            Imf::RgbaInputFile file(stream);
+            std::vector<Imf::Rgba> halves(bandPixels);
+            for (int64_t top = 0; top < height; top += kExrBandRows) {
+                const int first = int(window.min.y + top), last = int(std::min<int64_t>(window.max.y, first + kExrBandRows - 1));
+                file.setFrameBuffer(halves.data() - ptrdiff_t(window.min.x) - ptrdiff_t(first) * ptrdiff_t(width), 1,
+                                    size_t(width));
+                file.readPixels(first, last);
+                bands.emplace_back(bandPixels);
+                std::transform(halves.begin(), halves.end(), bands.back().begin(), [](const Imf::Rgba& h) {
+                    return PF_PixelFloat{float(h.a), float(h.r), float(h.g), float(h.b)};
+                });
+            }
+        }
+
+        SimWorld world(A_long(width), A_long(height), PixelDepth::k32f);
+        for (A_long y = 0; y < A_long(height); ++y) {
+            std::vector<PF_PixelFloat>& band = bands[size_t(y / kExrBandRows)];
+            const PF_PixelFloat* src = band.data() + size_t(y % kExrBandRows) * size_t(width);
             PF_PixelFloat* row = world.Row<PF_PixelFloat>(y);
-            for (A_long x = 0; x < width; ++x) {
-                PF_PixelFloat& p = row[x];
+            for (A_long x = 0; x < A_long(width); ++x) {
+                // The file's colour is premultiplied; the host's worlds hold straight colour.
+                PF_PixelFloat p = src[x];
                 if (p.alpha > 0.f && p.alpha != 1.f) {
                     p.red /= p.alpha;
                     p.green /= p.alpha;
                     p.blue /= p.alpha;
                 }
+                row[x] = p;
             }
+            if (y % kExrBandRows == kExrBandRows - 1) std::vector<PF_PixelFloat>().swap(band);
         }
         return world;
     } catch (const std::runtime_error&) {

@@ -8,6 +8,12 @@
 
 namespace simhost {
 
+// The largest width or height of an image file the host reads.
+constexpr A_long kMaxImageSide = 16384;
+
+// Reading refuses anything but a regular file (a FIFO or a device would block or never end), an image larger
+// than kMaxImageSide either way, and allocates the image only as its data arrives.
+
 // PNG of 8 bits per channel gives an 8-bit world, of 16 bits a 32-bit float world (the effect takes no
 // 16-bit worlds, and float keeps every 16-bit step); any colour type becomes RGBA.
 SimWorld ReadPng(const std::string& path);
@@ -15,6 +21,7 @@ SimWorld ReadPng(const std::string& path);
 void WritePng(const std::string& path, const SimWorld& world);
 
 // RGBA (a missing A is 1, missing colour channels 0) into a 32-bit float world; the data window is the world.
+// A file with no R, G or B but luminance (Y, or Y with chroma RY and BY) reads as the grey or colour it holds.
 SimWorld ReadExr(const std::string& path);
 // 32-bit float RGBA, whatever the world's depth.
 void WriteExr(const std::string& path, const SimWorld& world);

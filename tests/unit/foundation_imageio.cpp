@@ -1,12 +1,28 @@
 // Image files in and out of host worlds, as the command-line host uses them.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
+#include <ImfHeader.h>
 #include <ImfInputFile.h>
+#include <ImfOutputFile.h>
+#include <ImfRgbaFile.h>
+#include <ImfStringAttribute.h>
+#include <ImfTiledOutputFile.h>
 #include <png.h>
+#include <zlib.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <functional>
+#include <sstream>
 
 #include "simhost/ImageIO.h"
 #include "support/TempHome.h"
@@ -125,6 +141,338 @@ TEST(ImageIO, UnreadableFilesAreErrorsNamingTheFile) {
         }
     }
 }
+
+// What reading a file in a child process came to: the error (empty when it was read), how far the child's
+// peak memory rose while reading, and whether it had to be stopped.
+struct ChildRead {
+    std::string error;
+    long peakGrowthKb = 0;
+    bool hung = false;
+};
+
+ChildRead ReadInChild(const std::string& path) {
+    int out[2];
+    if (::pipe(out) != 0) return {"pipe failed"};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(out[0]);
+        ::alarm(20);
+        rusage before {}, after {};
+        ::getrusage(RUSAGE_SELF, &before);
+        std::string error;
+        try {
+            simhost::ReadImage(path);
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        ::getrusage(RUSAGE_SELF, &after);
+        const std::string report = std::to_string(after.ru_maxrss - before.ru_maxrss) + " " + error;
+        if (::write(out[1], report.data(), report.size()) < 0) ::_exit(2);
+        ::_exit(0);
+    }
+    ::close(out[1]);
+    std::string report;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) report.append(buffer, size_t(n));
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ChildRead result;
+    result.hung = WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM;
+    std::istringstream in(report);
+    in >> result.peakGrowthKb;
+    in.get();
+    std::getline(in, result.error);
+    return result;
+}
+
+void WriteBytes(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// A whole PNG of 8-bit RGBA of that size, every pixel the same.
+void WritePngImage(const std::string& path, png_uint_32 width, png_uint_32 height, bool interlaced = false) {
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, f);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB_ALPHA,
+                 interlaced ? PNG_INTERLACE_ADAM7 : PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    const int passes = png_set_interlace_handling(png);
+    std::vector<png_byte> row(size_t(width) * 4, 0x80);
+    for (int pass = 0; pass < passes; ++pass)
+        for (png_uint_32 y = 0; y < height; ++y) png_write_row(png, row.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+}
+
+// A PNG of one row whose header, CRC and all, then claims `height` rows: a few hundred bytes that declare an
+// image of gigabytes.
+void WritePngClaimingRows(const std::string& path, png_uint_32 width, png_uint_32 height, bool interlaced = false) {
+    WritePngImage(path, width, 1, interlaced);
+    std::string bytes = testsupport::ReadFile(path);
+    for (int i = 0; i < 4; ++i) bytes[size_t(20 + i)] = char(height >> (24 - 8 * i));
+    const uLong crc = crc32(0, reinterpret_cast<const Bytef*>(bytes.data() + 12), 17);
+    for (int i = 0; i < 4; ++i) bytes[size_t(29 + i)] = char(crc >> (24 - 8 * i));
+    WriteBytes(path, bytes);
+}
+
+// An EXR's header and table of scan lines for a data window of that size, and none of its pixels.
+void WriteExrWithoutPixels(const std::string& path, int width, int height) {
+    Imf::Header header(width, height);
+    header.channels().insert("R", Imf::Channel(Imf::FLOAT));
+    Imf::OutputFile file(path.c_str(), header);
+}
+
+TEST(ImageIO, AnInterlacedPngReadsAsTheSameImage) {
+    // Odd sizes, so that some passes of the interlacing hold few pixels or none on some rows.
+    testsupport::TempDir dir;
+    const png_uint_32 width = 13, height = 11;
+    auto pixel = [](png_uint_32 x, png_uint_32 y) { return PF_Pixel{255, A_u_char(x * 19), A_u_char(y * 23), 7}; };
+    const std::string path = dir.path() + "/adam7.png";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, f);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_ADAM7, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    std::vector<std::vector<png_byte>> rows(height);
+    std::vector<png_bytep> pointers;
+    for (png_uint_32 y = 0; y < height; ++y) {
+        for (png_uint_32 x = 0; x < width; ++x) {
+            const PF_Pixel p = pixel(x, y);
+            rows[y].insert(rows[y].end(), {p.red, p.green, p.blue});
+        }
+        pointers.push_back(rows[y].data());
+    }
+    png_write_image(png, pointers.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+
+    SimWorld r = simhost::ReadImage(path);
+    ASSERT_EQ(r.width(), A_long(width));
+    ASSERT_EQ(r.height(), A_long(height));
+    for (png_uint_32 y = 0; y < height; ++y)
+        for (png_uint_32 x = 0; x < width; ++x) {
+            const PF_Pixel expected = pixel(x, y);
+            ASSERT_EQ(std::memcmp(&r.At<PF_Pixel>(A_long(x), A_long(y)), &expected, 4), 0) << x << "," << y;
+        }
+}
+
+TEST(ImageIO, SpecialFilesNamedLikeImagesAreRefusedAtOnce) {
+    testsupport::TempDir dir;
+    const std::string d = dir.path();
+    ASSERT_EQ(::mkfifo((d + "/pipe.png").c_str(), 0644), 0);
+    ASSERT_EQ(::mkfifo((d + "/pipe.exr").c_str(), 0644), 0);
+    ASSERT_EQ(::symlink((d + "/pipe.png").c_str(), (d + "/link.png").c_str()), 0);
+    ASSERT_EQ(::symlink("/dev/zero", (d + "/zeros.exr").c_str()), 0);
+    for (const char* name : {"pipe.png", "pipe.exr", "link.png", "zeros.exr"}) {
+        const std::string path = d + "/" + name;
+        const ChildRead read = ReadInChild(path);
+        EXPECT_FALSE(read.hung) << name;
+        EXPECT_EQ(read.error, path + ": not a regular file");
+    }
+}
+
+// Files of a few hundred bytes (or, for EXR, a header and a table of contents) that declare images of
+// gigabytes: each is refused without taking memory out of proportion to what it holds.
+struct SmallFileCase {
+    const char* name;
+    std::function<void(const std::string& path)> write;
+    const char* message;
+};
+
+const SmallFileCase kSmallFiles[] = {
+    {"huge.png", [](const std::string& p) { WritePngClaimingRows(p, 16384, 16384); }, "damaged PNG file"},
+    {"huge-interlaced.png", [](const std::string& p) { WritePngClaimingRows(p, 16384, 16384, true); },
+     "damaged PNG file"},
+    {"long-text.png",
+     [](const std::string& p) {
+         // A text chunk that claims 2 GB, spliced in right after the header chunk of a valid image.
+         WritePngImage(p, 1, 1);
+         std::string bytes = testsupport::ReadFile(p);
+         bytes.insert(33, std::string("\x7f\xff\xff\xf0" "tEXt" "Comment", 15) + '\0' + "a few words");
+         WriteBytes(p, bytes);
+     },
+     "damaged PNG file"},
+    {"huge.exr", [](const std::string& p) { WriteExrWithoutPixels(p, 16384, 16384); }, ""},
+    {"long-comment.exr",
+     [](const std::string& p) {
+         // A comment in the header that claims 2 GB.
+         Imf::Header header(4, 4);
+         header.channels().insert("R", Imf::Channel(Imf::FLOAT));
+         header.insert("comment", Imf::StringAttribute("a few words"));
+         { Imf::OutputFile file(p.c_str(), header); }
+         std::string bytes = testsupport::ReadFile(p);
+         const size_t at = bytes.find(std::string("comment\0string\0", 15)) + 15;
+         bytes.replace(at, 4, "\xf0\xff\xff\x7f");
+         WriteBytes(p, bytes);
+     },
+     "damaged OpenEXR file"},
+    {"huge-tiled.exr",
+     [](const std::string& p) {
+         Imf::Header header(16384, 16384);
+         header.channels().insert("R", Imf::Channel(Imf::FLOAT));
+         header.setTileDescription(Imf::TileDescription(1024, 1024));
+         Imf::TiledOutputFile file(p.c_str(), header);
+     },
+     ""},
+};
+
+void PrintTo(const SmallFileCase& c, std::ostream* os) { *os << c.name; }
+
+class SmallFileDeclaringAHugeImage : public testing::TestWithParam<SmallFileCase> {};
+
+TEST_P(SmallFileDeclaringAHugeImage, IsRefusedWithinAHundredMegabytes) {
+    const SmallFileCase& c = GetParam();
+    testsupport::TempDir dir;
+    const std::string path = dir.path() + "/" + c.name;
+    c.write(path);
+    const ChildRead read = ReadInChild(path);
+    EXPECT_FALSE(read.hung);
+    EXPECT_THAT(read.error, testing::StartsWith(path + ": " + c.message));
+    EXPECT_LT(read.peakGrowthKb, 100 * 1024) << read.error;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, SmallFileDeclaringAHugeImage, testing::ValuesIn(kSmallFiles),
+                         [](const testing::TestParamInfo<SmallFileCase>& info) {
+                             std::string name = info.param.name;
+                             for (char& ch : name)
+                                 if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return name;
+                         });
+
+TEST(ImageIO, AnImageWiderOrTallerThanTheLimitIsRefusedNamingTheLimit) {
+    testsupport::TempDir dir;
+    const A_long limit = simhost::kMaxImageSide;
+    const std::string limitText = " pixels is larger than this tool accepts (at most " + std::to_string(limit) +
+                                  " pixels a side)";
+    const std::string edge = dir.path() + "/edge.png";
+    WritePngImage(edge, png_uint_32(limit), 1);
+    EXPECT_EQ(simhost::ReadImage(edge).width(), limit);
+
+    struct Case {
+        std::string name;
+        int width, height;
+    };
+    for (const Case& c : {Case{"wide.png", limit + 1, 1}, Case{"tall.png", 1, 20000}, Case{"wide.exr", limit + 1, 1},
+                          Case{"tall.exr", 1, 20000}}) {
+        const std::string path = dir.path() + "/" + c.name;
+        if (c.name.find(".png") != std::string::npos) {
+            WritePngImage(path, png_uint_32(c.width), png_uint_32(c.height));
+        } else {
+            WriteExrWithoutPixels(path, c.width, c.height);
+        }
+        try {
+            simhost::ReadImage(path);
+            ADD_FAILURE() << c.name << " was read";
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(e.what(), path + ": " + std::to_string(c.width) + "x" + std::to_string(c.height) + limitText);
+        }
+    }
+}
+
+TEST(ImageIO, AnExrWhoseDataWindowIsOffsetAndTallComesBackExactly) {
+    // The data window's corner becomes the world's first pixel, whatever its position; 70 rows take several
+    // reads of rows.
+    testsupport::TempDir dir;
+    const std::string path = dir.path() + "/window.exr";
+    const int width = 9, height = 70;
+    const Imath::Box2i window({5, -7}, {5 + width - 1, -7 + height - 1});
+    auto value = [](int x, int y, int c) { return float(x * 1000 + y) + 0.25f * float(c); };
+    {
+        Imf::Header header(Imath::Box2i({0, 0}, {15, 15}), window);
+        for (const char* name : {"R", "G", "B"}) header.channels().insert(name, Imf::Channel(Imf::FLOAT));
+        std::vector<float> planes(size_t(width * height) * 3);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x)
+                for (int c = 0; c < 3; ++c) planes[size_t((y * width + x) * 3 + c)] = value(x, y, c);
+        Imf::OutputFile file(path.c_str(), header);
+        Imf::FrameBuffer frame;
+        char* base = reinterpret_cast<char*>(planes.data()) -
+                     (ptrdiff_t(window.min.x) + ptrdiff_t(window.min.y) * width) * ptrdiff_t(3 * sizeof(float));
+        const char* names[3] = {"R", "G", "B"};
+        for (int c = 0; c < 3; ++c)
+            frame.insert(names[c], Imf::Slice(Imf::FLOAT, base + c * sizeof(float), 3 * sizeof(float),
+                                              3 * sizeof(float) * width));
+        file.setFrameBuffer(frame);
+        file.writePixels(height);
+    }
+    SimWorld r = simhost::ReadImage(path);
+    ASSERT_EQ(r.width(), width);
+    ASSERT_EQ(r.height(), height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const PF_PixelFloat p = r.At<PF_PixelFloat>(x, y);
+            ASSERT_EQ(p.alpha, 1.f);
+            ASSERT_EQ(p.red, value(x, y, 0)) << x << "," << y;
+            ASSERT_EQ(p.green, value(x, y, 1)) << x << "," << y;
+            ASSERT_EQ(p.blue, value(x, y, 2)) << x << "," << y;
+        }
+}
+
+// Files of luminance (Y), luminance and alpha, and luminance with chroma (RY, BY) read as the colour they
+// hold: grey for luminance alone, straight colour where alpha is below one.
+struct LuminanceCase {
+    const char* name;
+    Imf::RgbaChannels channels;
+    Imf::Rgba written;  // premultiplied, as the file holds it
+    PF_PixelFloat expected;
+    float tolerance;
+};
+
+void PrintTo(const LuminanceCase& c, std::ostream* os) { *os << c.name; }
+
+const LuminanceCase kLuminanceCases[] = {
+    {"y.exr", Imf::WRITE_Y, Imf::Rgba(0.5f, 0.5f, 0.5f), {1.f, 0.5f, 0.5f, 0.5f}, 1e-3f},
+    {"ya.exr", Imf::WRITE_YA, Imf::Rgba(0.25f, 0.25f, 0.25f, 0.5f), {0.5f, 0.5f, 0.5f, 0.5f}, 1e-3f},
+    {"yc.exr", Imf::WRITE_YC, Imf::Rgba(0.6f, 0.3f, 0.1f), {1.f, 0.6f, 0.3f, 0.1f}, 0.01f},
+    {"yca.exr", Imf::WRITE_YCA, Imf::Rgba(0.3f, 0.15f, 0.05f, 0.5f), {0.5f, 0.6f, 0.3f, 0.1f}, 0.01f},
+};
+
+class LuminanceExr : public testing::TestWithParam<LuminanceCase> {};
+
+TEST_P(LuminanceExr, ReadsAsTheColourItHolds) {
+    const LuminanceCase& c = GetParam();
+    testsupport::TempDir dir;
+    const std::string path = dir.path() + "/" + c.name;
+    // Tall enough to take several reads of rows, and placed off the origin (on even coordinates, as
+    // subsampled chroma requires).
+    const int width = 6, height = 40;
+    const Imath::Box2i window({-4, 2}, {-4 + width - 1, 2 + height - 1});
+    {
+        std::vector<Imf::Rgba> pixels(size_t(width * height), c.written);
+        Imf::RgbaOutputFile file(path.c_str(), Imath::Box2i({0, 0}, {7, 7}), window, c.channels);
+        file.setFrameBuffer(pixels.data() - window.min.x - ptrdiff_t(window.min.y) * width, 1, size_t(width));
+        file.writePixels(height);
+    }
+    SimWorld r = simhost::ReadImage(path);
+    ASSERT_EQ(r.width(), width);
+    ASSERT_EQ(r.height(), height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x) {
+            const PF_PixelFloat p = r.At<PF_PixelFloat>(x, y);
+            ASSERT_NEAR(p.alpha, c.expected.alpha, c.tolerance) << x << "," << y;
+            ASSERT_NEAR(p.red, c.expected.red, c.tolerance) << x << "," << y;
+            ASSERT_NEAR(p.green, c.expected.green, c.tolerance) << x << "," << y;
+            ASSERT_NEAR(p.blue, c.expected.blue, c.tolerance) << x << "," << y;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, LuminanceExr, testing::ValuesIn(kLuminanceCases),
+                         [](const testing::TestParamInfo<LuminanceCase>& info) {
+                             std::string name = info.param.name;
+                             for (char& ch : name)
+                                 if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+                             return name;
+                         });
 
 TEST(TestScene, IsDarkWithAFewSpotsFarAboveWhiteAndTheSameEveryTime) {
     SimWorld a = simhost::MakeTestScene(64, 48, PixelDepth::k32f);
