@@ -31,7 +31,7 @@ A_Err CompositionLayerToWorldXform(AEGP_LayerH layer, const A_Time* comp_time, A
     return comp ? comp->GetLayerToWorldXform(layer, comp_time, transform) : A_Err(PF_Err_BAD_CALLBACK_PARAM);
 }
 
-Composition::Composition(SimHost& host) : host_(host) { Layer(host); }
+Composition::Composition(SimHost& host) : host_(host) { EffectLayerOf(host); }
 
 Composition& Comp(SimHost& host) { return host.Service<Composition>(); }
 

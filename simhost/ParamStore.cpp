@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
@@ -227,8 +228,9 @@ bool ParamStore::SetFromText(const std::string& assignment, std::string* error, 
     const std::string text = assignment.substr(eq + 1);
     double number = 0;
     int index = -1;
-    if (ParseNumber(key, &number) && number == double(int(number))) {
-        index = int(number);
+    if (!key.empty() && key.find_first_not_of("0123456789") == std::string::npos) {
+        // A number too long for an index names no parameter rather than wrapping onto one.
+        index = key.size() > 9 ? -1 : std::atoi(key.c_str());
     } else {
         index = FindByName(key);
         if (index < 0) {
@@ -244,12 +246,13 @@ bool ParamStore::SetFromText(const std::string& assignment, std::string* error, 
     const PF_ParamType type = d.def.param_type;
     try {
         if (type == PF_Param_COLOR) {
-            unsigned r = 0, g = 0, b = 0;
-            if (text.size() != 7 || std::sscanf(text.c_str(), "#%2x%2x%2x", &r, &g, &b) != 3) {
-                *error = "a colour is #RRGGBB: " + text;
+            // Exactly six hex digits: a scanf-style reader lets spaces, signs and a stray letter through.
+            if (text.size() != 7 || text[0] != '#' || text.find_first_not_of("0123456789abcdefABCDEF", 1) != std::string::npos) {
+                *error = "a colour is #RRGGBB in hex: " + text;
                 return false;
             }
-            SetColor(index, PF_Pixel{255, A_u_char(r), A_u_char(g), A_u_char(b)});
+            const unsigned long rgb = std::strtoul(text.c_str() + 1, nullptr, 16);
+            SetColor(index, PF_Pixel{255, A_u_char(rgb >> 16), A_u_char(rgb >> 8), A_u_char(rgb)});
             return true;
         }
         if (type == PF_Param_CHECKBOX && !ParseNumber(text, &number)) {
@@ -261,14 +264,32 @@ bool ParamStore::SetFromText(const std::string& assignment, std::string* error, 
                 *error = "a checkbox is on or off: " + text;
                 return false;
             }
-        } else if (type == PF_Param_POPUP && !ParseNumber(text, &number)) {
+        } else if (type == PF_Param_POPUP) {
+            // The user picks one of the menu's entries: never a separator line, never a number between two.
             const std::vector<std::string> choices = Choices(d.text);
-            number = 0;
+            const auto separator = [](const std::string& c) { return c.compare(0, 2, "(-") == 0; };
+            std::string listing;
             for (size_t i = 0; i < choices.size(); ++i)
-                if (choices[i] == text) number = double(i + 1);
-            if (number == 0) {
-                *error = "\"" + text + "\" is not a choice of " + d.def.name;
-                return false;
+                if (!separator(choices[i]))
+                    listing += (listing.empty() ? "" : ", ") + std::to_string(i + 1) + " " + choices[i];
+            const std::string refusal = " is not a choice of " + std::string(d.def.name) + " (" + listing + ")";
+            if (ParseNumber(text, &number)) {
+                if (std::isnan(number) || number != std::floor(number)) {
+                    *error = text + refusal;
+                    return false;
+                }
+                if (number >= 1 && number <= double(choices.size()) && separator(choices[size_t(number) - 1])) {
+                    *error = "choice " + text + " is a separator; " + text + refusal;
+                    return false;
+                }
+            } else {
+                number = 0;
+                for (size_t i = 0; i < choices.size(); ++i)
+                    if (choices[i] == text && !separator(text)) number = double(i + 1);
+                if (number == 0) {
+                    *error = "\"" + text + "\"" + refusal;
+                    return false;
+                }
             }
         } else if (!ParseNumber(text, &number) || std::isnan(number)) {
             *error = "not a number: " + text;
@@ -282,6 +303,10 @@ bool ParamStore::SetFromText(const std::string& assignment, std::string* error, 
         } else if (type == PF_Param_FLOAT_SLIDER) {
             low = d.def.u.fs_d.valid_min;
             high = d.def.u.fs_d.valid_max;
+        } else if (type == PF_Param_ANGLE) {
+            // The fixed-point value holds about +-32767 degrees; a host keeps the dial within that.
+            low = -32767;
+            high = 32767;
         } else {
             ranged = false;
         }

@@ -55,7 +55,8 @@ bool SetFrameRenderer(FrameRenderer renderer);
 const FrameRenderer& CurrentFrameRenderer();
 
 // Steps run on the host after global setup, before the frame (setting parameters, adding layers). A step that
-// fails writes its own one-line reason to stderr and returns the error.
+// fails writes its own one-line reason to stderr and returns the error; one that finds a mistake in the
+// command line throws std::invalid_argument instead, and the host is still set down before the tool ends.
 using HostStep = std::function<PF_Err(simhost::SimHost&, const ToolState&)>;
 bool AddBeforeFrameStep(HostStep step);
 const std::vector<HostStep>& BeforeFrameSteps();

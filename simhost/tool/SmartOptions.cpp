@@ -2,7 +2,10 @@
 // relative to the input (--mask FILE[@X,Y], --iris, --dirt), the frame's bit depth and downsample factor; the
 // frame itself goes through the smart pre-render and render, and the output is written at the size the effect
 // asked for (its grown result rectangle), not the input's.
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <limits>
 #include <regex>
 #include <stdexcept>
 #include <string>
@@ -33,6 +36,17 @@ struct Placed {
     A_long x = 0, y = 0;
 };
 
+// One coordinate of a layer position: any whole number a composition position can hold.
+A_long Coordinate(const std::string& digits, const std::string& value) {
+    errno = 0;
+    const long long n = std::strtoll(digits.c_str(), nullptr, 10);
+    if (errno == ERANGE || n < std::numeric_limits<A_long>::min() || n > std::numeric_limits<A_long>::max())
+        throw std::invalid_argument("the layer position in \"" + value + "\" is out of range (each of X and Y from " +
+                                    std::to_string(std::numeric_limits<A_long>::min()) + " to " +
+                                    std::to_string(std::numeric_limits<A_long>::max()) + ")");
+    return A_long(n);
+}
+
 // "FILE@X,Y" or "FILE"; a file name may itself hold an '@' when no position follows it.
 Placed ParsePlaced(const std::string& value) {
     static const std::regex position(R"(^(.*)@(-?[0-9]+),(-?[0-9]+)$)");
@@ -40,8 +54,8 @@ Placed ParsePlaced(const std::string& value) {
     Placed p;
     if (std::regex_match(value, m, position)) {
         p.file = m[1];
-        p.x = std::stoi(m[2]);
-        p.y = std::stoi(m[3]);
+        p.x = Coordinate(m[2], value);
+        p.y = Coordinate(m[3], value);
     } else {
         p.file = value;
     }

@@ -75,7 +75,7 @@ int Run(const ToolState& state) {
     simhost::SimHost host;
     // The effect instance's parameters and its layer, there before the first command.
     simhost::Params(host);
-    simhost::Layer(host);
+    simhost::EffectLayerOf(host);
     if (!Check(host.registrationResult(), nullptr, "registration")) return 1;
 
     simhost::CommandResult setup = host.Send(PF_Cmd_GLOBAL_SETUP);
@@ -99,7 +99,15 @@ int Run(const ToolState& state) {
     // A step that fails has said why on its own line; a second, vaguer line would only bury it.
     for (const auto& step : velloran_tool::BeforeFrameSteps()) {
         if (status != 0) break;
-        if (step(host, state) != PF_Err_NONE) status = 1;
+        try {
+            if (step(host, state) != PF_Err_NONE) status = 1;
+        } catch (const std::invalid_argument& e) {
+            std::fprintf(stderr, "velloran-render: %s\n", e.what());
+            status = 2;  // a mistake in the command line, found once the parameters are known
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "velloran-render: %s\n", e.what());
+            status = 1;
+        }
     }
 
     if (status == 0) {
