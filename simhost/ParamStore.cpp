@@ -74,6 +74,18 @@ std::vector<std::string> Choices(const std::string& text) {
     }
 }
 
+// A menu line that only divides the menu: the user cannot choose it.
+bool IsSeparator(const std::string& choice) { return choice.compare(0, 2, "(-") == 0; }
+
+// "1 Off, 3 Monocolor": the choices a user can pick, by number and text.
+std::string ChoiceListing(const std::string& text) {
+    const std::vector<std::string> choices = Choices(text);
+    std::string listing;
+    for (size_t i = 0; i < choices.size(); ++i)
+        if (!IsSeparator(choices[i])) listing += (listing.empty() ? "" : ", ") + std::to_string(i + 1) + " " + choices[i];
+    return listing;
+}
+
 bool ParseNumber(const std::string& s, double* v) {
     if (s.empty()) return false;
     char* end = nullptr;
@@ -267,25 +279,21 @@ bool ParamStore::SetFromText(const std::string& assignment, std::string* error, 
         } else if (type == PF_Param_POPUP) {
             // The user picks one of the menu's entries: never a separator line, never a number between two.
             const std::vector<std::string> choices = Choices(d.text);
-            const auto separator = [](const std::string& c) { return c.compare(0, 2, "(-") == 0; };
-            std::string listing;
-            for (size_t i = 0; i < choices.size(); ++i)
-                if (!separator(choices[i]))
-                    listing += (listing.empty() ? "" : ", ") + std::to_string(i + 1) + " " + choices[i];
+            const std::string listing = ChoiceListing(d.text);
             const std::string refusal = " is not a choice of " + std::string(d.def.name) + " (" + listing + ")";
             if (ParseNumber(text, &number)) {
                 if (std::isnan(number) || number != std::floor(number)) {
                     *error = text + refusal;
                     return false;
                 }
-                if (number >= 1 && number <= double(choices.size()) && separator(choices[size_t(number) - 1])) {
-                    *error = "choice " + text + " is a separator; " + text + refusal;
+                if (number >= 1 && number <= double(choices.size()) && IsSeparator(choices[size_t(number) - 1])) {
+                    *error = "choice " + text + " is a separator, not a choice of " + std::string(d.def.name) + " (" + listing + ")";
                     return false;
                 }
             } else {
                 number = 0;
                 for (size_t i = 0; i < choices.size(); ++i)
-                    if (choices[i] == text && !separator(text)) number = double(i + 1);
+                    if (choices[i] == text && !IsSeparator(text)) number = double(i + 1);
                 if (number == 0) {
                     *error = "\"" + text + "\"" + refusal;
                     return false;
@@ -325,7 +333,8 @@ bool ParamStore::SetFromText(const std::string& assignment, std::string* error, 
             return false;
         }
         if (type == PF_Param_POPUP && (number < 1 || number > d.def.u.pd.num_choices)) {
-            *error = "choice " + text + " is out of 1 to " + std::to_string(d.def.u.pd.num_choices);
+            *error = "choice " + text + " is out of 1 to " + std::to_string(d.def.u.pd.num_choices) + " (" +
+                     ChoiceListing(d.text) + ")";
             return false;
         }
         SetNumber(index, number);

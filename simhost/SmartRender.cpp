@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,9 +16,6 @@
 namespace simhost {
 
 namespace {
-
-A_long FloorDiv(A_long a, A_long b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0); }
-A_long CeilDiv(A_long a, A_long b) { return -FloorDiv(-a, b); }
 
 PixelDepth DepthOfBits(A_short bits) {
     return bits == 32 ? PixelDepth::k32f : bits == 16 ? PixelDepth::k16 : PixelDepth::k8;
@@ -268,11 +266,17 @@ CommandResult SendCommand(SimHost& host, const FrameRequest& request, PF_Cmd cmd
 }  // namespace
 
 PF_LRect LayerRectInFrame(const CompLayer& layer, const CompLayer* input, A_long downsampleX, A_long downsampleY) {
-    const A_long offX = layer.x - (input ? input->x : layer.x);
-    const A_long offY = layer.y - (input ? input->y : layer.y);
-    return PF_LRect{FloorDiv(offX, downsampleX), FloorDiv(offY, downsampleY),
-                    CeilDiv(offX + layer.pixels.width(), downsampleX),
-                    CeilDiv(offY + layer.pixels.height(), downsampleY)};
+    // In 64 bits: a layer placed near the ends of the int range reaches past them with its size.
+    const long long offX = (long long)layer.x - (input ? input->x : layer.x);
+    const long long offY = (long long)layer.y - (input ? input->y : layer.y);
+    const auto within = [](long long v) {
+        return A_long(std::clamp<long long>(v, std::numeric_limits<A_long>::min(), std::numeric_limits<A_long>::max()));
+    };
+    const auto floorDiv = [](long long v, long long n) { return v >= 0 ? v / n : -((-v + n - 1) / n); };
+    const auto ceilDiv = [&](long long v, long long n) { return -floorDiv(-v, n); };
+    return PF_LRect{within(floorDiv(offX, downsampleX)), within(floorDiv(offY, downsampleY)),
+                    within(ceilDiv(offX + layer.pixels.width(), downsampleX)),
+                    within(ceilDiv(offY + layer.pixels.height(), downsampleY))};
 }
 
 const LayerCheckout* FrameResult::Checkout(A_long checkoutId) const {

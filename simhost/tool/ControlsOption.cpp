@@ -50,6 +50,6 @@ const bool kStepAdded = velloran_tool::AddBeforeFrameStep([](simhost::SimHost& h
     }
     std::fputs(controls.DescribeControls().c_str(), stdout);
     return PF_Err_NONE;
-});
+}, 1);  // after the layers are attached: the controls depend on them
 
 }  // namespace

@@ -100,17 +100,45 @@ const std::string* Value(const ToolState& s, const char* option) {
     return it == s.extra.end() || it->second.empty() ? nullptr : &it->second.back();
 }
 
+// The input and the layer files go into the composition before anything else runs, so that the controls
+// window (--controls) already sees the layers the frame will have.
+const bool kAttachAdded = velloran_tool::AddBeforeFrameStep(
+    [](simhost::SimHost& host, const ToolState& state) -> PF_Err {
+        simhost::Composition& comp = simhost::Comp(host);
+        comp.SetInputLayer(comp.AddLayer(state.input.empty() ? simhost::MakeTestScene(state.sceneWidth,
+                                                                                      state.sceneHeight,
+                                                                                      state.sceneDepth)
+                                                             : simhost::ReadImage(state.input),
+                                         0, 0, "input"));
+        for (const LayerOption& o : kLayerOptions) {
+            if (const std::string* v = Value(state, o.name)) {
+                const Placed p = ParsePlaced(*v);
+                comp.SetLayerParam(o.index, comp.AddLayer(simhost::ReadImage(p.file), p.x, p.y, p.file));
+            }
+        }
+        return PF_Err_NONE;
+    },
+    -1);
+
+// Why the effect's result is empty, where the layers tell: a mask that misses the input leaves nothing.
+std::string WhyEmpty(simhost::Composition& comp) {
+    const simhost::CompLayer* input = comp.Find(comp.InputLayer());
+    const simhost::CompLayer* mask = comp.Find(comp.LayerForParam(kLayerOptions[0].index));
+    if (!input) return "";
+    if (input->pixels.width() <= 0 || input->pixels.height() <= 0) return " (the input has no pixels)";
+    if (!mask) return "";
+    const long long left = mask->x, top = mask->y, right = left + mask->pixels.width(),
+                    bottom = top + mask->pixels.height();
+    if (right <= input->x || bottom <= input->y || left >= input->x + input->pixels.width() ||
+        top >= input->y + input->pixels.height() || right <= left || bottom <= top)
+        return " (the mask layer " + mask->name + " does not overlap the input)";
+    return "";
+}
+
 PF_Err RenderSmartFrame(simhost::SimHost& host, const ToolState& state, const simhost::SimWorld& input,
                         simhost::SimWorld& output) {
     simhost::Composition& comp = simhost::Comp(host);
-    const simhost::LayerId inputId = comp.AddLayer(input.Clone(), 0, 0, "input");
-    comp.SetInputLayer(inputId);
-    for (const LayerOption& o : kLayerOptions) {
-        if (const std::string* v = Value(state, o.name)) {
-            const Placed p = ParsePlaced(*v);
-            comp.SetLayerParam(o.index, comp.AddLayer(simhost::ReadImage(p.file), p.x, p.y, p.file));
-        }
-    }
+    if (!comp.InputLayer()) comp.SetInputLayer(comp.AddLayer(input.Clone(), 0, 0, "input"));
     simhost::FrameRequest request;
     const std::string* depth = Value(state, "--depth");
     request.bitdepth = depth ? A_short(std::stoi(*depth)) : input.depth() == simhost::PixelDepth::k8 ? 8 : 32;
@@ -132,6 +160,8 @@ PF_Err RenderSmartFrame(simhost::SimHost& host, const ToolState& state, const si
     std::fprintf(stderr, "velloran-render: output rectangle (%d, %d, %d, %d) at %d bits, downsample 1/%d\n",
                  int(pre.result_rect.left), int(pre.result_rect.top), int(pre.result_rect.right),
                  int(pre.result_rect.bottom), int(request.bitdepth), int(request.downsampleX));
+    if (frame.output.width() <= 0 || frame.output.height() <= 0)
+        throw std::runtime_error("the effect produced nothing to show for this input" + WhyEmpty(comp));
     output = std::move(frame.output);
     return PF_Err_NONE;
 }
