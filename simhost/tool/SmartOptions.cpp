@@ -82,7 +82,7 @@ const bool kDepthAdded = velloran_tool::AddOption(
      }});
 
 const bool kDownsampleAdded = velloran_tool::AddOption(
-    {"--downsample", "N", "render at 1/N of full resolution in both directions (default 1)",
+    {"--downsample", "N", "render at 1/N of full resolution in both directions (1 to 256, default 1)",
      [](ToolState& s, const std::string& v) {
          std::size_t used = 0;
          int n = 0;
@@ -91,7 +91,11 @@ const bool kDownsampleAdded = velloran_tool::AddOption(
          } catch (const std::exception&) {
              used = 0;
          }
-         if (used != v.size() || n < 1) throw std::invalid_argument("--downsample takes a whole number of 1 or more");
+         // The effect grows its result in proportion to the factor: far beyond this, the output alone would
+         // need more memory than any machine has, so it is refused before anything is rendered.
+         constexpr int kLargest = 256;
+         if (used != v.size() || n < 1 || n > kLargest)
+             throw std::invalid_argument("--downsample takes a whole number from 1 to " + std::to_string(kLargest));
          s.extra["--downsample"] = {v};
      }});
 
