@@ -132,7 +132,8 @@ PF_Err MirrorRepeatComp32(void* refcon, A_long x, A_long y, PF_PixelFloat*, PF_P
     if (!refcon || !out) return PF_Err_NONE;
     const auto* data = static_cast<const lens_mirror_data*>(refcon);
     PF_PixelFloat dirt = SampleLegalPix32(DirtCoordinate(x, data->offsetX, data->dirt, data->mirror, true),
-                             DirtCoordinate(y, data->offsetY, data->dirt, data->mirror, false), data->dirt, data->mirror);
+                       DirtCoordinate(y, data->offsetY, data->dirt, data->mirror, false), data->dirt,
+                       data->mirror);
     LensDirtCompCommon(data, dirt, out);
     return PF_Err_NONE;
 }
@@ -141,7 +142,8 @@ PF_Err MirrorRepeatComp8(void* refcon, A_long x, A_long y, PF_Pixel*, PF_Pixel* 
     if (!refcon || !out) return PF_Err_NONE;
     const auto* data = static_cast<const lens_mirror_data*>(refcon);
     PF_PixelFloat dirt = ToFloat(SampleLegalPix8(DirtCoordinate(x, data->offsetX, data->dirt, data->mirror, true),
-                             DirtCoordinate(y, data->offsetY, data->dirt, data->mirror, false), data->dirt, data->mirror));
+                       DirtCoordinate(y, data->offsetY, data->dirt, data->mirror, false), data->dirt,
+                       data->mirror));
     PF_PixelFloat glow = ToFloat(*out);
     LensDirtCompCommon(data, dirt, &glow);
     // The 8-bit alpha stays as the read-back left it (opaque), also in the matted view.
@@ -155,7 +157,8 @@ PF_Err MirrorRepeat8(void* refcon, A_long x, A_long y, PF_Pixel*, PF_Pixel* out)
     if (!refcon || !out) return PF_Err_NONE;
     const auto* data = static_cast<const lens_mirror_data*>(refcon);
     *out = SampleLegalPix8(DirtCoordinate(x, data->offsetX, data->dirt, data->mirror, true),
-                             DirtCoordinate(y, data->offsetY, data->dirt, data->mirror, false), data->dirt, data->mirror);
+                       DirtCoordinate(y, data->offsetY, data->dirt, data->mirror, false), data->dirt,
+                       data->mirror);
     return PF_Err_NONE;
 }
 
@@ -163,7 +166,8 @@ PF_Err MirrorRepeat32(void* refcon, A_long x, A_long y, PF_PixelFloat*, PF_Pixel
     if (!refcon || !out) return PF_Err_NONE;
     const auto* data = static_cast<const lens_mirror_data*>(refcon);
     *out = SampleLegalPix32(DirtCoordinate(x, data->offsetX, data->dirt, data->mirror, true),
-                             DirtCoordinate(y, data->offsetY, data->dirt, data->mirror, false), data->dirt, data->mirror);
+                       DirtCoordinate(y, data->offsetY, data->dirt, data->mirror, false), data->dirt,
+                       data->mirror);
     return PF_Err_NONE;
 }
 

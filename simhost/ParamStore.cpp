@@ -82,7 +82,8 @@ std::string ChoiceListing(const std::string& text) {
     const std::vector<std::string> choices = Choices(text);
     std::string listing;
     for (size_t i = 0; i < choices.size(); ++i)
-        if (!IsSeparator(choices[i])) listing += (listing.empty() ? "" : ", ") + std::to_string(i + 1) + " " + choices[i];
+        if (!IsSeparator(choices[i]))
+            listing += (listing.empty() ? "" : ", ") + std::to_string(i + 1) + " " + choices[i];
     return listing;
 }
 
@@ -259,7 +260,8 @@ bool ParamStore::SetFromText(const std::string& assignment, std::string* error, 
     try {
         if (type == PF_Param_COLOR) {
             // Exactly six hex digits: a scanf-style reader lets spaces, signs and a stray letter through.
-            if (text.size() != 7 || text[0] != '#' || text.find_first_not_of("0123456789abcdefABCDEF", 1) != std::string::npos) {
+            if (text.size() != 7 || text[0] != '#' ||
+                text.find_first_not_of("0123456789abcdefABCDEF", 1) != std::string::npos) {
                 *error = "a colour is #RRGGBB in hex: " + text;
                 return false;
             }
@@ -287,7 +289,8 @@ bool ParamStore::SetFromText(const std::string& assignment, std::string* error, 
                     return false;
                 }
                 if (number >= 1 && number <= double(choices.size()) && IsSeparator(choices[size_t(number) - 1])) {
-                    *error = "choice " + text + " is a separator, not a choice of " + std::string(d.def.name) + " (" + listing + ")";
+                    *error = "choice " + text + " is a separator, not a choice of " + std::string(d.def.name) +
+                             " (" + listing + ")";
                     return false;
                 }
             } else {
