@@ -32,6 +32,6 @@ const bool kStepAdded = velloran_tool::AddBeforeFrameStep([](simhost::SimHost& h
         if (!warning.empty()) std::fprintf(stderr, "velloran-render: warning: %s\n", warning.c_str());
     }
     return PF_Err_NONE;
-});
+}, 2);  // after --controls, whose window first opens on the defaults and then takes each change as the user's
 
 }  // namespace
