@@ -9,7 +9,7 @@ namespace velloran_bench {
 
 void InstallHostServices(simhost::SimHost& host) {
     simhost::Params(host);
-    simhost::Layer(host);
+    simhost::EffectLayerOf(host);
     simhost::Comp(host);
     simhost::Worlds(host);  // with fill, copy and the transfer suite
 }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "host/Messages.h"
@@ -30,6 +31,18 @@ A_u_char ToByte(float v) {
 bool CanMirror(const PF_LayerDef* world) { return world->width >= 5 && world->height >= 5; }
 
 bool Inside(int x, int y, const PF_LayerDef* world) { return x >= 0 && y >= 0 && x < world->width && y < world->height; }
+
+// Where a frame pixel falls in the dirt layer. The difference is taken in 64 bits (a layer far off the frame
+// overflows an int), then brought back: by whole periods of the mirrored repeat, which samples the same
+// there, or, without mirroring, to a point outside the layer when it lies beyond an int anyway.
+int DirtCoordinate(A_long frame, A_long offset, const PF_LayerDef* dirt, bool mirror, bool horizontal) {
+    const long long v = (long long)frame - (long long)offset;
+    if (mirror && dirt && CanMirror(dirt)) {
+        const long long period = 2LL * ((horizontal ? dirt->width : dirt->height) - 4);
+        return int(((v % period) + period) % period);
+    }
+    return v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max() ? -1 : int(v);
+}
 
 void LogPassError(const char* pass, PF_Err err, PF_InData* in_data) {
     if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) LogError(std::string(pass) + std::to_string(err), in_data);
@@ -118,7 +131,9 @@ void LensDirtCompCommon(const lens_mirror_data* data, PF_PixelFloat& dirt, PF_Pi
 PF_Err MirrorRepeatComp32(void* refcon, A_long x, A_long y, PF_PixelFloat*, PF_PixelFloat* out) {
     if (!refcon || !out) return PF_Err_NONE;
     const auto* data = static_cast<const lens_mirror_data*>(refcon);
-    PF_PixelFloat dirt = SampleLegalPix32(x - data->offsetX, y - data->offsetY, data->dirt, data->mirror);
+    PF_PixelFloat dirt = SampleLegalPix32(DirtCoordinate(x, data->offsetX, data->dirt, data->mirror, true),
+                       DirtCoordinate(y, data->offsetY, data->dirt, data->mirror, false), data->dirt,
+                       data->mirror);
     LensDirtCompCommon(data, dirt, out);
     return PF_Err_NONE;
 }
@@ -126,7 +141,9 @@ PF_Err MirrorRepeatComp32(void* refcon, A_long x, A_long y, PF_PixelFloat*, PF_P
 PF_Err MirrorRepeatComp8(void* refcon, A_long x, A_long y, PF_Pixel*, PF_Pixel* out) {
     if (!refcon || !out) return PF_Err_NONE;
     const auto* data = static_cast<const lens_mirror_data*>(refcon);
-    PF_PixelFloat dirt = ToFloat(SampleLegalPix8(x - data->offsetX, y - data->offsetY, data->dirt, data->mirror));
+    PF_PixelFloat dirt = ToFloat(SampleLegalPix8(DirtCoordinate(x, data->offsetX, data->dirt, data->mirror, true),
+                       DirtCoordinate(y, data->offsetY, data->dirt, data->mirror, false), data->dirt,
+                       data->mirror));
     PF_PixelFloat glow = ToFloat(*out);
     LensDirtCompCommon(data, dirt, &glow);
     // The 8-bit alpha stays as the read-back left it (opaque), also in the matted view.
@@ -139,14 +156,18 @@ PF_Err MirrorRepeatComp8(void* refcon, A_long x, A_long y, PF_Pixel*, PF_Pixel* 
 PF_Err MirrorRepeat8(void* refcon, A_long x, A_long y, PF_Pixel*, PF_Pixel* out) {
     if (!refcon || !out) return PF_Err_NONE;
     const auto* data = static_cast<const lens_mirror_data*>(refcon);
-    *out = SampleLegalPix8(x - data->offsetX, y - data->offsetY, data->dirt, data->mirror);
+    *out = SampleLegalPix8(DirtCoordinate(x, data->offsetX, data->dirt, data->mirror, true),
+                       DirtCoordinate(y, data->offsetY, data->dirt, data->mirror, false), data->dirt,
+                       data->mirror);
     return PF_Err_NONE;
 }
 
 PF_Err MirrorRepeat32(void* refcon, A_long x, A_long y, PF_PixelFloat*, PF_PixelFloat* out) {
     if (!refcon || !out) return PF_Err_NONE;
     const auto* data = static_cast<const lens_mirror_data*>(refcon);
-    *out = SampleLegalPix32(x - data->offsetX, y - data->offsetY, data->dirt, data->mirror);
+    *out = SampleLegalPix32(DirtCoordinate(x, data->offsetX, data->dirt, data->mirror, true),
+                       DirtCoordinate(y, data->offsetY, data->dirt, data->mirror, false), data->dirt,
+                       data->mirror);
     return PF_Err_NONE;
 }
 

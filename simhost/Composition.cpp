@@ -5,6 +5,7 @@
 
 #include "simhost/CallFailures.h"
 #include "simhost/LayerSuites.h"
+#include "simhost/ParamStore.h"
 #include "simhost/SimHost.h"
 
 namespace simhost {
@@ -31,7 +32,7 @@ A_Err CompositionLayerToWorldXform(AEGP_LayerH layer, const A_Time* comp_time, A
     return comp ? comp->GetLayerToWorldXform(layer, comp_time, transform) : A_Err(PF_Err_BAD_CALLBACK_PARAM);
 }
 
-Composition::Composition(SimHost& host) : host_(host) { Layer(host); }
+Composition::Composition(SimHost& host) : host_(host) { EffectLayerOf(host); }
 
 Composition& Comp(SimHost& host) { return host.Service<Composition>(); }
 
@@ -80,10 +81,21 @@ void Composition::SetLayerParam(PF_ParamIndex index, LayerId id) {
 }
 
 LayerId Composition::LayerForParam(PF_ParamIndex index) const {
+    // A parameter nobody chose a layer for holds its default, as on a real host: the effect's own layer
+    // where the effect asked for that (PF_LayerDefault_MYSELF), else none.
+    bool defaultsToOwnLayer = false;
+    if (index > 0) {
+        if (const ParamStore* params = host_.FindService<ParamStore>()) {
+            const std::vector<ParamDefinition> defs = params->Definitions();
+            defaultsToOwnLayer = size_t(index) < defs.size() && defs[size_t(index)].def.param_type == PF_Param_LAYER &&
+                                 defs[size_t(index)].def.u.ld.dephault == PF_LayerDefault_MYSELF;
+        }
+    }
     std::lock_guard<std::mutex> lock(mutex_);
     if (index == 0) return input_;
     auto it = layerParams_.find(index);
-    return it == layerParams_.end() ? 0 : it->second;
+    if (it != layerParams_.end()) return it->second;
+    return defaultsToOwnLayer ? input_ : 0;
 }
 
 void Composition::SetLayerStart(LayerId id, A_Time start) {

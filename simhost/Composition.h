@@ -66,7 +66,8 @@ public:
     LayerId AddLayer(SimWorld pixels, A_long x = 0, A_long y = 0, const std::string& name = "");
     void SetInputLayer(LayerId id);
     LayerId InputLayer() const;
-    // The layer a layer parameter chooses (0: none). Throws std::invalid_argument for an unknown layer.
+    // The layer a layer parameter chooses (0: none). Throws std::invalid_argument for an unknown layer. A
+    // parameter never set holds its registered default: the input layer for PF_LayerDefault_MYSELF.
     void SetLayerParam(PF_ParamIndex index, LayerId id);
     LayerId LayerForParam(PF_ParamIndex index) const;
 

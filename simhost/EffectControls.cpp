@@ -28,7 +28,7 @@ EffectControls* FromRef(PF_ProgPtr effect_ref) {
 
 A_Err GetEffectLayer(PF_ProgPtr effect_ref, AEGP_LayerH* layer) {
     EffectControls* c = FromRef(effect_ref);
-    return c && layer ? Layer(c->host()).GetEffectLayer(layer) : PF_Err_BAD_CALLBACK_PARAM;
+    return c && layer ? EffectLayerOf(c->host()).GetEffectLayer(layer) : PF_Err_BAD_CALLBACK_PARAM;
 }
 A_Err DisposeEffect(AEGP_EffectRefH effect) {
     EffectControls* c = Active();
@@ -40,11 +40,11 @@ A_Err GetLayerFlags(AEGP_LayerH layer, AEGP_LayerFlags* flags) {
     if (c->OtherLayerFlags(layer, flags)) {
         return c->host().Faults().ShouldFail("AEGP_GetLayerFlags") ? kFault : PF_Err_NONE;
     }
-    return Layer(c->host()).GetLayerFlags(layer, flags);
+    return EffectLayerOf(c->host()).GetLayerFlags(layer, flags);
 }
 A_Err GetLayerParentComp(AEGP_LayerH layer, AEGP_CompH* comp) {
     EffectControls* c = Active();
-    return c && comp ? Layer(c->host()).GetLayerParentComp(layer, comp) : PF_Err_BAD_CALLBACK_PARAM;
+    return c && comp ? EffectLayerOf(c->host()).GetLayerParentComp(layer, comp) : PF_Err_BAD_CALLBACK_PARAM;
 }
 A_Err GetNewEffectStreamByIndex(AEGP_PluginID, AEGP_EffectRefH effect, PF_ParamIndex index, AEGP_StreamRefH* stream) {
     EffectControls* c = Active();
@@ -129,7 +129,7 @@ ParamArray::ParamArray(std::vector<PF_ParamDef> defs) : defs_(std::move(defs)) {
 
 EffectControls::EffectControls(SimHost& host) : host_(host) {
     Params(host);
-    Layer(host);  // its suites first: the two tables below widen them
+    EffectLayerOf(host);  // its suites first: the two tables below widen them
     host.AddSuite(kAEGPPFInterfaceSuite, 1, &kPFInterfaceSuite1);
     host.AddSuite(kAEGPLayerSuite, 13, &kLayerSuite13);
     host.AddSuite(kAEGPLayerSuite, 11, &kLayerSuite11);

@@ -208,6 +208,6 @@ PF_Err EffectLayer::DisposeWorld(PF_EffectWorld* world) {
     return err;
 }
 
-EffectLayer& Layer(SimHost& host) { return host.Service<EffectLayer>(); }
+EffectLayer& EffectLayerOf(SimHost& host) { return host.Service<EffectLayer>(); }
 
 }  // namespace simhost

@@ -67,7 +67,7 @@ private:
     int profilesMade_ = 0;
 };
 
-EffectLayer& Layer(SimHost& host);
+EffectLayer& EffectLayerOf(SimHost& host);
 // The handle AEGP_GetEffectLayer gives for the effect's layer.
 AEGP_LayerH EffectLayerHandle();
 

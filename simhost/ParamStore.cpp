@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <sstream>
 #include <stdexcept>
@@ -71,6 +72,19 @@ std::vector<std::string> Choices(const std::string& text) {
         if (bar == std::string::npos) return out;
         start = bar + 1;
     }
+}
+
+// A menu line that only divides the menu: the user cannot choose it.
+bool IsSeparator(const std::string& choice) { return choice.compare(0, 2, "(-") == 0; }
+
+// "1 Off, 3 Monocolor": the choices a user can pick, by number and text.
+std::string ChoiceListing(const std::string& text) {
+    const std::vector<std::string> choices = Choices(text);
+    std::string listing;
+    for (size_t i = 0; i < choices.size(); ++i)
+        if (!IsSeparator(choices[i]))
+            listing += (listing.empty() ? "" : ", ") + std::to_string(i + 1) + " " + choices[i];
+    return listing;
 }
 
 bool ParseNumber(const std::string& s, double* v) {
@@ -227,8 +241,9 @@ bool ParamStore::SetFromText(const std::string& assignment, std::string* error, 
     const std::string text = assignment.substr(eq + 1);
     double number = 0;
     int index = -1;
-    if (ParseNumber(key, &number) && number == double(int(number))) {
-        index = int(number);
+    if (!key.empty() && key.find_first_not_of("0123456789") == std::string::npos) {
+        // A number too long for an index names no parameter rather than wrapping onto one.
+        index = key.size() > 9 ? -1 : std::atoi(key.c_str());
     } else {
         index = FindByName(key);
         if (index < 0) {
@@ -244,12 +259,14 @@ bool ParamStore::SetFromText(const std::string& assignment, std::string* error, 
     const PF_ParamType type = d.def.param_type;
     try {
         if (type == PF_Param_COLOR) {
-            unsigned r = 0, g = 0, b = 0;
-            if (text.size() != 7 || std::sscanf(text.c_str(), "#%2x%2x%2x", &r, &g, &b) != 3) {
-                *error = "a colour is #RRGGBB: " + text;
+            // Exactly six hex digits: a scanf-style reader lets spaces, signs and a stray letter through.
+            if (text.size() != 7 || text[0] != '#' ||
+                text.find_first_not_of("0123456789abcdefABCDEF", 1) != std::string::npos) {
+                *error = "a colour is #RRGGBB in hex: " + text;
                 return false;
             }
-            SetColor(index, PF_Pixel{255, A_u_char(r), A_u_char(g), A_u_char(b)});
+            const unsigned long rgb = std::strtoul(text.c_str() + 1, nullptr, 16);
+            SetColor(index, PF_Pixel{255, A_u_char(rgb >> 16), A_u_char(rgb >> 8), A_u_char(rgb)});
             return true;
         }
         if (type == PF_Param_CHECKBOX && !ParseNumber(text, &number)) {
@@ -261,14 +278,29 @@ bool ParamStore::SetFromText(const std::string& assignment, std::string* error, 
                 *error = "a checkbox is on or off: " + text;
                 return false;
             }
-        } else if (type == PF_Param_POPUP && !ParseNumber(text, &number)) {
+        } else if (type == PF_Param_POPUP) {
+            // The user picks one of the menu's entries: never a separator line, never a number between two.
             const std::vector<std::string> choices = Choices(d.text);
-            number = 0;
-            for (size_t i = 0; i < choices.size(); ++i)
-                if (choices[i] == text) number = double(i + 1);
-            if (number == 0) {
-                *error = "\"" + text + "\" is not a choice of " + d.def.name;
-                return false;
+            const std::string listing = ChoiceListing(d.text);
+            const std::string refusal = " is not a choice of " + std::string(d.def.name) + " (" + listing + ")";
+            if (ParseNumber(text, &number)) {
+                if (std::isnan(number) || number != std::floor(number)) {
+                    *error = text + refusal;
+                    return false;
+                }
+                if (number >= 1 && number <= double(choices.size()) && IsSeparator(choices[size_t(number) - 1])) {
+                    *error = "choice " + text + " is a separator, not a choice of " + std::string(d.def.name) +
+                             " (" + listing + ")";
+                    return false;
+                }
+            } else {
+                number = 0;
+                for (size_t i = 0; i < choices.size(); ++i)
+                    if (choices[i] == text && !IsSeparator(text)) number = double(i + 1);
+                if (number == 0) {
+                    *error = "\"" + text + "\"" + refusal;
+                    return false;
+                }
             }
         } else if (!ParseNumber(text, &number) || std::isnan(number)) {
             *error = "not a number: " + text;
@@ -282,6 +314,10 @@ bool ParamStore::SetFromText(const std::string& assignment, std::string* error, 
         } else if (type == PF_Param_FLOAT_SLIDER) {
             low = d.def.u.fs_d.valid_min;
             high = d.def.u.fs_d.valid_max;
+        } else if (type == PF_Param_ANGLE) {
+            // The fixed-point value holds about +-32767 degrees; a host keeps the dial within that.
+            low = -32767;
+            high = 32767;
         } else {
             ranged = false;
         }
@@ -300,7 +336,8 @@ bool ParamStore::SetFromText(const std::string& assignment, std::string* error, 
             return false;
         }
         if (type == PF_Param_POPUP && (number < 1 || number > d.def.u.pd.num_choices)) {
-            *error = "choice " + text + " is out of 1 to " + std::to_string(d.def.u.pd.num_choices);
+            *error = "choice " + text + " is out of 1 to " + std::to_string(d.def.u.pd.num_choices) + " (" +
+                     ChoiceListing(d.text) + ")";
             return false;
         }
         SetNumber(index, number);

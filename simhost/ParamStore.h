@@ -51,10 +51,11 @@ public:
     void SetColor(int index, PF_Pixel color);
     // The index of the one parameter with this name; -1 when none or several have it.
     int FindByName(const std::string& name) const;
-    // "INDEX=VALUE" or "Name=VALUE" (the name unique); popups take a choice number or its text, checkboxes
-    // on/off/true/false/1/0, colours #RRGGBB. On failure returns false with the reason. A slider's value outside
-    // its valid range is clamped to it, as a host clamps what the user types, and `warning` (when given) says so;
-    // a value that is not a finite number is refused.
+    // "INDEX=VALUE" or "Name=VALUE" (the name unique); popups take a choice number or its text (never a
+    // separator, never a fraction: the refusal lists the choices), checkboxes on/off/true/false/1/0, colours
+    // #RRGGBB in hex. On failure returns false with the reason. A slider's value outside its valid range, or an
+    // angle beyond what the fixed-point value holds, is clamped, as a host clamps what the user types, and
+    // `warning` (when given) says so; a value that is not a finite number is refused.
     bool SetFromText(const std::string& assignment, std::string* error, std::string* warning = nullptr);
 
     // Checkouts so far, checkouts not yet checked in, the time of the last one.

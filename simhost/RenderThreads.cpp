@@ -7,7 +7,7 @@
 namespace simhost {
 
 RenderThreads::RenderThreads(SimHost& host, int count) : host_(host) {
-    Layer(host);  // installs the world suite among the effect layer's suites
+    EffectLayerOf(host);  // installs the world suite among the effect layer's suites
     if (count < 1) count = 1;
     for (int i = 0; i < count; ++i) {
         workers_.push_back(std::make_unique<Worker>());

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -16,8 +17,10 @@ namespace simhost {
 
 namespace {
 
-A_long FloorDiv(A_long a, A_long b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0); }
-A_long CeilDiv(A_long a, A_long b) { return -FloorDiv(-a, b); }
+// Division rounding toward minus and plus infinity, in 64 bits so that a layer near the ends of the int range
+// cannot overflow on the way.
+long long FloorDiv(long long a, long long b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0)) ? 1 : 0); }
+long long CeilDiv(long long a, long long b) { return -FloorDiv(-a, b); }
 
 PixelDepth DepthOfBits(A_short bits) {
     return bits == 32 ? PixelDepth::k32f : bits == 16 ? PixelDepth::k16 : PixelDepth::k8;
@@ -268,11 +271,15 @@ CommandResult SendCommand(SimHost& host, const FrameRequest& request, PF_Cmd cmd
 }  // namespace
 
 PF_LRect LayerRectInFrame(const CompLayer& layer, const CompLayer* input, A_long downsampleX, A_long downsampleY) {
-    const A_long offX = layer.x - (input ? input->OriginX() : layer.x);
-    const A_long offY = layer.y - (input ? input->OriginY() : layer.y);
-    return PF_LRect{FloorDiv(offX, downsampleX), FloorDiv(offY, downsampleY),
-                    CeilDiv(offX + layer.pixels.width(), downsampleX),
-                    CeilDiv(offY + layer.pixels.height(), downsampleY)};
+    // In 64 bits: a layer placed near the ends of the int range reaches past them with its size.
+    const long long offX = (long long)layer.x - (input ? (long long)input->x + input->Bounds().left : layer.x);
+    const long long offY = (long long)layer.y - (input ? (long long)input->y + input->Bounds().top : layer.y);
+    const auto within = [](long long v) {
+        return A_long(std::clamp<long long>(v, std::numeric_limits<A_long>::min(), std::numeric_limits<A_long>::max()));
+    };
+    return PF_LRect{within(FloorDiv(offX, downsampleX)), within(FloorDiv(offY, downsampleY)),
+                    within(CeilDiv(offX + layer.pixels.width(), downsampleX)),
+                    within(CeilDiv(offY + layer.pixels.height(), downsampleY))};
 }
 
 const LayerCheckout* FrameResult::Checkout(A_long checkoutId) const {
@@ -306,7 +313,8 @@ FrameResult RunSmartFrame(SimHost& host, const FrameRequest& request) {
     // The layer's own size, which its content may exceed (a collapsed or adjustment layer).
     const PF_LRect own = input ? input->Bounds() : PF_LRect{0, 0, 0, 0};
     const A_long width = own.right - own.left, height = own.bottom - own.top;
-    const PF_LRect inputRect{0, 0, CeilDiv(width, request.downsampleX), CeilDiv(height, request.downsampleY)};
+    const PF_LRect inputRect{0, 0, A_long(CeilDiv(width, request.downsampleX)),
+                             A_long(CeilDiv(height, request.downsampleY))};
     PF_RenderRequest& req = result.request;
     req.rect = request.outputRect ? *request.outputRect : inputRect;
     req.field = request.field;

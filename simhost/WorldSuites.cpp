@@ -41,7 +41,7 @@ int CurrentFrameOnThisThread() { return currentFrame; }
 void SetCurrentFrameOnThisThread(int frame) { currentFrame = frame; }
 
 HostWorlds::HostWorlds(SimHost& host) : host_(host) {
-    Layer(host);  // serves "PF World Suite" v2 over this registry
+    EffectLayerOf(host);  // serves "PF World Suite" v2 over this registry
     host.Utils().fill = UtilFill;
     host.Utils().copy = UtilCopy;
     InstallWorldTransformSuite(host);

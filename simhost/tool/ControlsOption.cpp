@@ -3,6 +3,8 @@
 // the way a user changes them: the change command for each, then the window's update.
 #include <cctype>
 #include <cstdio>
+#include <cstdlib>
+#include <stdexcept>
 #include <string>
 
 #include "simhost/EffectControls.h"
@@ -14,7 +16,8 @@ namespace {
 // The parameter an assignment names: "INDEX=VALUE" or a unique "Name=VALUE"; -1 when none.
 int AssignedIndex(const simhost::ParamStore& store, const std::string& assignment) {
     const std::string target = assignment.substr(0, assignment.find('='));
-    if (!target.empty() && target.find_first_not_of("0123456789") == std::string::npos) return std::stoi(target);
+    if (!target.empty() && target.find_first_not_of("0123456789") == std::string::npos)
+        return target.size() > 9 ? -1 : std::atoi(target.c_str());  // too long to be any parameter's index
     return store.FindByName(target);
 }
 
@@ -35,11 +38,9 @@ const bool kStepAdded = velloran_tool::AddBeforeFrameStep([](simhost::SimHost& h
             if (r.err) break;
             std::string error;
             const int index = AssignedIndex(store, assignment);
-            if (index < 1 || !store.SetFromText(assignment, &error)) {
-                std::fprintf(stderr, "velloran-render: --set %s: %s\n", assignment.c_str(),
-                             error.empty() ? "no such parameter" : error.c_str());
-                return PF_Err_BAD_CALLBACK_PARAM;
-            }
+            if (index < 1 || !store.SetFromText(assignment, &error))
+                throw std::invalid_argument("--set " + assignment + ": " +
+                                            (error.empty() ? "no such parameter" : error));
             r = controls.UserChanged(index);
         }
     }
@@ -49,6 +50,6 @@ const bool kStepAdded = velloran_tool::AddBeforeFrameStep([](simhost::SimHost& h
     }
     std::fputs(controls.DescribeControls().c_str(), stdout);
     return PF_Err_NONE;
-});
+}, 1);  // after the layers are attached: the controls depend on them
 
 }  // namespace

@@ -3,8 +3,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -65,8 +67,8 @@ FrameRenderer& Renderer() {
     return renderer;
 }
 
-std::vector<HostStep>& Steps() {
-    static std::vector<HostStep> steps;
+std::vector<std::pair<int, HostStep>>& Steps() {
+    static std::vector<std::pair<int, HostStep>> steps;
     return steps;
 }
 
@@ -136,7 +138,12 @@ std::string TemporaryNameBeside(const std::string& path) {
     const size_t dot = name.rfind('.');
     const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
     const std::string ending = dot == std::string::npos ? "" : name.substr(dot);
-    return folder + "." + stem + ".partial-" + std::to_string(::getpid()) + ending;
+    const std::string tail = ".partial-" + std::to_string(::getpid()) + ending;
+    // A legal name of the longest length must still get a legal temporary name beside it.
+    const long longest = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
+    const size_t limit = longest > 0 ? size_t(longest) : size_t(NAME_MAX);
+    const size_t room = limit > 1 + tail.size() ? limit - 1 - tail.size() : 0;
+    return folder + "." + stem.substr(0, room) + tail;
 }
 
 std::string HelpText() {
@@ -158,11 +165,18 @@ bool SetFrameRenderer(FrameRenderer renderer) {
 
 const FrameRenderer& CurrentFrameRenderer() { return Renderer(); }
 
-bool AddBeforeFrameStep(HostStep step) {
-    Steps().push_back(std::move(step));
+bool AddBeforeFrameStep(HostStep step, int order) {
+    Steps().emplace_back(order, std::move(step));
     return true;
 }
 
-const std::vector<HostStep>& BeforeFrameSteps() { return Steps(); }
+const std::vector<HostStep>& BeforeFrameSteps() {
+    static std::vector<HostStep> ordered;
+    std::vector<std::pair<int, HostStep>> steps = Steps();
+    std::stable_sort(steps.begin(), steps.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    ordered.clear();
+    for (auto& s : steps) ordered.push_back(std::move(s.second));
+    return ordered;
+}
 
 }  // namespace velloran_tool

@@ -43,7 +43,7 @@ ToolState ParseCommandLine(int argc, char** argv);
 // Throws std::runtime_error naming the first input file that cannot be read, and why.
 void CheckInputFiles(const ToolState& state);
 // A name in the same folder as `path`, with the same ending (which chooses the image format), that no other
-// run of the tool uses at the same time.
+// run of the tool uses at the same time, and no longer than a file name may be (the stem is shortened).
 std::string TemporaryNameBeside(const std::string& path);
 std::string HelpText();
 
@@ -55,9 +55,12 @@ bool SetFrameRenderer(FrameRenderer renderer);
 const FrameRenderer& CurrentFrameRenderer();
 
 // Steps run on the host after global setup, before the frame (setting parameters, adding layers). A step that
-// fails writes its own one-line reason to stderr and returns the error.
+// fails writes its own one-line reason to stderr and returns the error; one that finds a mistake in the
+// command line throws std::invalid_argument instead, and the host is still set down before the tool ends.
 using HostStep = std::function<PF_Err(simhost::SimHost&, const ToolState&)>;
-bool AddBeforeFrameStep(HostStep step);
+// Steps run in rising `order`, those of one order as added: a step that reads what another sets up (the
+// controls window reads the attached layers) asks for a later order.
+bool AddBeforeFrameStep(HostStep step, int order = 0);
 const std::vector<HostStep>& BeforeFrameSteps();
 
 }  // namespace velloran_tool

@@ -1,6 +1,7 @@
 // Parameter options of velloran-render: --list-params prints the parameters as the host received them, and
 // --set INDEX=VALUE or --set "Name=VALUE" sets one for the frame (popups by choice number or text).
 #include <cstdio>
+#include <stdexcept>
 #include <string>
 
 #include "simhost/ParamStore.h"
@@ -26,13 +27,11 @@ const bool kStepAdded = velloran_tool::AddBeforeFrameStep([](simhost::SimHost& h
     if (sets == state.extra.end()) return PF_Err_NONE;
     for (const std::string& assignment : sets->second) {
         std::string error, warning;
-        if (!store.SetFromText(assignment, &error, &warning)) {
-            std::fprintf(stderr, "velloran-render: --set %s: %s\n", assignment.c_str(), error.c_str());
-            return PF_Err_BAD_CALLBACK_PARAM;
-        }
+        if (!store.SetFromText(assignment, &error, &warning))
+            throw std::invalid_argument("--set " + assignment + ": " + error);
         if (!warning.empty()) std::fprintf(stderr, "velloran-render: warning: %s\n", warning.c_str());
     }
     return PF_Err_NONE;
-});
+}, 2);  // after --controls, whose window first opens on the defaults and then takes each change as the user's
 
 }  // namespace

@@ -2,7 +2,10 @@
 // relative to the input (--mask FILE[@X,Y], --iris, --dirt), the frame's bit depth and downsample factor; the
 // frame itself goes through the smart pre-render and render, and the output is written at the size the effect
 // asked for (its grown result rectangle), not the input's.
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <limits>
 #include <regex>
 #include <stdexcept>
 #include <string>
@@ -33,6 +36,17 @@ struct Placed {
     A_long x = 0, y = 0;
 };
 
+// One coordinate of a layer position: any whole number a composition position can hold.
+A_long Coordinate(const std::string& digits, const std::string& value) {
+    errno = 0;
+    const long long n = std::strtoll(digits.c_str(), nullptr, 10);
+    if (errno == ERANGE || n < std::numeric_limits<A_long>::min() || n > std::numeric_limits<A_long>::max())
+        throw std::invalid_argument("the layer position in \"" + value + "\" is out of range (each of X and Y from " +
+                                    std::to_string(std::numeric_limits<A_long>::min()) + " to " +
+                                    std::to_string(std::numeric_limits<A_long>::max()) + ")");
+    return A_long(n);
+}
+
 // "FILE@X,Y" or "FILE"; a file name may itself hold an '@' when no position follows it.
 Placed ParsePlaced(const std::string& value) {
     static const std::regex position(R"(^(.*)@(-?[0-9]+),(-?[0-9]+)$)");
@@ -40,8 +54,8 @@ Placed ParsePlaced(const std::string& value) {
     Placed p;
     if (std::regex_match(value, m, position)) {
         p.file = m[1];
-        p.x = std::stoi(m[2]);
-        p.y = std::stoi(m[3]);
+        p.x = Coordinate(m[2], value);
+        p.y = Coordinate(m[3], value);
     } else {
         p.file = value;
     }
@@ -68,7 +82,7 @@ const bool kDepthAdded = velloran_tool::AddOption(
      }});
 
 const bool kDownsampleAdded = velloran_tool::AddOption(
-    {"--downsample", "N", "render at 1/N of full resolution in both directions (default 1)",
+    {"--downsample", "N", "render at 1/N of full resolution in both directions (1 to 256, default 1)",
      [](ToolState& s, const std::string& v) {
          std::size_t used = 0;
          int n = 0;
@@ -77,7 +91,11 @@ const bool kDownsampleAdded = velloran_tool::AddOption(
          } catch (const std::exception&) {
              used = 0;
          }
-         if (used != v.size() || n < 1) throw std::invalid_argument("--downsample takes a whole number of 1 or more");
+         // The effect grows its result in proportion to the factor: far beyond this, the output alone would
+         // need more memory than any machine has, so it is refused before anything is rendered.
+         constexpr int kLargest = 256;
+         if (used != v.size() || n < 1 || n > kLargest)
+             throw std::invalid_argument("--downsample takes a whole number from 1 to " + std::to_string(kLargest));
          s.extra["--downsample"] = {v};
      }});
 
@@ -86,17 +104,45 @@ const std::string* Value(const ToolState& s, const char* option) {
     return it == s.extra.end() || it->second.empty() ? nullptr : &it->second.back();
 }
 
+// The input and the layer files go into the composition before anything else runs, so that the controls
+// window (--controls) already sees the layers the frame will have.
+const bool kAttachAdded = velloran_tool::AddBeforeFrameStep(
+    [](simhost::SimHost& host, const ToolState& state) -> PF_Err {
+        simhost::Composition& comp = simhost::Comp(host);
+        comp.SetInputLayer(comp.AddLayer(state.input.empty() ? simhost::MakeTestScene(state.sceneWidth,
+                                                                                      state.sceneHeight,
+                                                                                      state.sceneDepth)
+                                                             : simhost::ReadImage(state.input),
+                                         0, 0, "input"));
+        for (const LayerOption& o : kLayerOptions) {
+            if (const std::string* v = Value(state, o.name)) {
+                const Placed p = ParsePlaced(*v);
+                comp.SetLayerParam(o.index, comp.AddLayer(simhost::ReadImage(p.file), p.x, p.y, p.file));
+            }
+        }
+        return PF_Err_NONE;
+    },
+    -1);
+
+// Why the effect's result is empty, where the layers tell: a mask that misses the input leaves nothing.
+std::string WhyEmpty(simhost::Composition& comp) {
+    const simhost::CompLayer* input = comp.Find(comp.InputLayer());
+    const simhost::CompLayer* mask = comp.Find(comp.LayerForParam(kLayerOptions[0].index));
+    if (!input) return "";
+    if (input->pixels.width() <= 0 || input->pixels.height() <= 0) return " (the input has no pixels)";
+    if (!mask) return "";
+    const long long left = mask->x, top = mask->y, right = left + mask->pixels.width(),
+                    bottom = top + mask->pixels.height();
+    if (right <= input->x || bottom <= input->y || left >= input->x + input->pixels.width() ||
+        top >= input->y + input->pixels.height() || right <= left || bottom <= top)
+        return " (the mask layer " + mask->name + " does not overlap the input)";
+    return "";
+}
+
 PF_Err RenderSmartFrame(simhost::SimHost& host, const ToolState& state, const simhost::SimWorld& input,
                         simhost::SimWorld& output) {
     simhost::Composition& comp = simhost::Comp(host);
-    const simhost::LayerId inputId = comp.AddLayer(input.Clone(), 0, 0, "input");
-    comp.SetInputLayer(inputId);
-    for (const LayerOption& o : kLayerOptions) {
-        if (const std::string* v = Value(state, o.name)) {
-            const Placed p = ParsePlaced(*v);
-            comp.SetLayerParam(o.index, comp.AddLayer(simhost::ReadImage(p.file), p.x, p.y, p.file));
-        }
-    }
+    if (!comp.InputLayer()) comp.SetInputLayer(comp.AddLayer(input.Clone(), 0, 0, "input"));
     simhost::FrameRequest request;
     const std::string* depth = Value(state, "--depth");
     request.bitdepth = depth ? A_short(std::stoi(*depth)) : input.depth() == simhost::PixelDepth::k8 ? 8 : 32;
@@ -118,6 +164,8 @@ PF_Err RenderSmartFrame(simhost::SimHost& host, const ToolState& state, const si
     std::fprintf(stderr, "velloran-render: output rectangle (%d, %d, %d, %d) at %d bits, downsample 1/%d\n",
                  int(pre.result_rect.left), int(pre.result_rect.top), int(pre.result_rect.right),
                  int(pre.result_rect.bottom), int(request.bitdepth), int(request.downsampleX));
+    if (frame.output.width() <= 0 || frame.output.height() <= 0)
+        throw std::runtime_error("the effect produced nothing to show for this input" + WhyEmpty(comp));
     output = std::move(frame.output);
     return PF_Err_NONE;
 }

@@ -1,12 +1,18 @@
 // velloran-render: loads the effect's bundle into the simulated host, like a host application, and renders
 // one frame of an image file (or of the built-in test scene) into another.
+#include <signal.h>
+#include <unistd.h>
+
 #include <cerrno>
+#include <climits>
+#include <csignal>
 #include <cstdio>
 #include <cstring>
 #include <exception>
 #include <stdexcept>
 #include <string>
 
+#include "simhost/Composition.h"
 #include "simhost/ImageIO.h"
 #include "simhost/LayerSuites.h"
 #include "simhost/ParamStore.h"
@@ -31,13 +37,52 @@ void ShowMessage(const simhost::CommandResult& r) {
         std::fprintf(stderr, "velloran-render: the effect says: %s\n", r.return_msg.c_str());
 }
 
+// While the frame is written, SIGINT or SIGTERM removes the temporary file and then ends the tool as the
+// signal would have. The name is copied into a fixed buffer: a handler may not allocate.
+char gTemporary[PATH_MAX + 1];
+volatile std::sig_atomic_t gHaveTemporary = 0;
+
+extern "C" void RemoveTemporaryAndEnd(int sig) {
+    if (gHaveTemporary) ::unlink(gTemporary);
+    std::signal(sig, SIG_DFL);
+    std::raise(sig);
+}
+
+class RemovedOnSignal {
+public:
+    explicit RemovedOnSignal(const std::string& path) {
+        if (path.size() > PATH_MAX) return;  // too long to create anyway
+        std::memcpy(gTemporary, path.c_str(), path.size() + 1);
+        gHaveTemporary = 1;
+        struct sigaction action {};
+        action.sa_handler = RemoveTemporaryAndEnd;
+        sigemptyset(&action.sa_mask);
+        ::sigaction(SIGINT, &action, &oldInt_);
+        ::sigaction(SIGTERM, &action, &oldTerm_);
+    }
+    ~RemovedOnSignal() {
+        ::sigaction(SIGINT, &oldInt_, nullptr);
+        ::sigaction(SIGTERM, &oldTerm_, nullptr);
+        gHaveTemporary = 0;
+    }
+    RemovedOnSignal(const RemovedOnSignal&) = delete;
+    RemovedOnSignal& operator=(const RemovedOnSignal&) = delete;
+
+private:
+    struct sigaction oldInt_ {}, oldTerm_ {};
+};
+
 // Renders the frame and writes it: into a temporary file beside the target, renamed over it only once the
 // whole image is written, so a failed or interrupted write never leaves a partial image under the target's
 // name (nor destroys an older image there).
 int RenderAndWrite(simhost::SimHost& host, const ToolState& state) {
+    // The input as a step already placed it in the composition, else read here.
+    const simhost::Composition* comp = host.FindService<simhost::Composition>();
+    const simhost::CompLayer* placed = comp ? comp->Find(comp->InputLayer()) : nullptr;
     simhost::SimWorld input =
-        state.input.empty() ? simhost::MakeTestScene(state.sceneWidth, state.sceneHeight, state.sceneDepth)
-                            : simhost::ReadImage(state.input);
+        placed ? placed->pixels.Clone()
+        : state.input.empty() ? simhost::MakeTestScene(state.sceneWidth, state.sceneHeight, state.sceneDepth)
+                              : simhost::ReadImage(state.input);
     simhost::SimWorld output(input.width(), input.height(), input.depth());
     const velloran_tool::FrameRenderer& render = velloran_tool::CurrentFrameRenderer();
     PF_Err err = PF_Err_NONE;
@@ -49,6 +94,7 @@ int RenderAndWrite(simhost::SimHost& host, const ToolState& state) {
     if (!Check(err, nullptr, "render")) return 1;
 
     const std::string temporary = velloran_tool::TemporaryNameBeside(state.output);
+    RemovedOnSignal guard(temporary);
     try {
         simhost::WriteImage(temporary, output);
     } catch (const std::exception& e) {
@@ -75,7 +121,7 @@ int Run(const ToolState& state) {
     simhost::SimHost host;
     // The effect instance's parameters and its layer, there before the first command.
     simhost::Params(host);
-    simhost::Layer(host);
+    simhost::EffectLayerOf(host);
     if (!Check(host.registrationResult(), nullptr, "registration")) return 1;
 
     simhost::CommandResult setup = host.Send(PF_Cmd_GLOBAL_SETUP);
@@ -99,7 +145,15 @@ int Run(const ToolState& state) {
     // A step that fails has said why on its own line; a second, vaguer line would only bury it.
     for (const auto& step : velloran_tool::BeforeFrameSteps()) {
         if (status != 0) break;
-        if (step(host, state) != PF_Err_NONE) status = 1;
+        try {
+            if (step(host, state) != PF_Err_NONE) status = 1;
+        } catch (const std::invalid_argument& e) {
+            std::fprintf(stderr, "velloran-render: %s\n", e.what());
+            status = 2;  // a mistake in the command line, found once the parameters are known
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "velloran-render: %s\n", e.what());
+            status = 1;
+        }
     }
 
     if (status == 0) {

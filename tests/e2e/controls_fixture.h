@@ -84,7 +84,7 @@ protected:
             EXPECT_EQ(controls().BadDisposals(), 0);
             EXPECT_EQ(controls().OpenUndoGroups(), 0) << "an undo group was left open";
             EXPECT_EQ(controls().UndoGroupMisuses(), 0);
-            EXPECT_EQ(simhost::Layer(host()).ProfilesAlive(), 0) << "colour profiles left undisposed";
+            EXPECT_EQ(simhost::EffectLayerOf(host()).ProfilesAlive(), 0) << "colour profiles left undisposed";
         }
         testsupport::SimHostTest::TearDown();
     }

@@ -190,7 +190,7 @@ struct GammaCase {
 class GammaInfo : public ControlsTest, public ::testing::WithParamInterface<GammaCase> {};
 
 TEST_P(GammaInfo, AlertsTheSceneGammaAndWhetherItIsApplied) {
-    simhost::Layer(host()).SetWorkingSpaceGamma(GetParam().gamma);
+    simhost::EffectLayerOf(host()).SetWorkingSpaceGamma(GetParam().gamma);
     const simhost::CommandResult r = controls().SendUserChangedParam(kGammaInfo);
     EXPECT_EQ(r.err, PF_Err_NONE);
     EXPECT_THAT(controls().Scripts(), ElementsAre(GetParam().script));
@@ -210,7 +210,7 @@ TEST_F(ParamChangeTest, GammaInfoShowsNoAlertWhenTheLookupFails) {
 }
 
 TEST_F(ParamChangeTest, GammaInfoWithoutAWorkingSpaceShowsZeroQuietly) {
-    simhost::Layer(host()).SetHasWorkingSpaceProfile(false);
+    simhost::EffectLayerOf(host()).SetHasWorkingSpaceProfile(false);
     const simhost::CommandResult r = controls().SendUserChangedParam(kGammaInfo);
     EXPECT_EQ(r.err, PF_Err_NONE);
     EXPECT_THAT(controls().Scripts(),

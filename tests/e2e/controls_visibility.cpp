@@ -135,14 +135,14 @@ const std::vector<State> kStates = {
      [](ControlsTest& t, simhost::EffectControls& c, simhost::ParamStore&) {
          c.SetLayerFlags(kMaskID, AEGP_LayerFlag_COLLAPSE);
          c.ChooseLayer(kMaskLayer, kMaskID);
-         simhost::Layer(c.host()).SetLayerFlags(AEGP_LayerFlag_COLLAPSE);
+         simhost::EffectLayerOf(c.host()).SetLayerFlags(AEGP_LayerFlag_COLLAPSE);
          (void)t;
      },
      {Hidden(28), Hidden(30), Enabled(33), Enabled(34), Shown(106)}},
     {"The effect's layer collapsed, the mask layer not",
      [](ControlsTest&, simhost::EffectControls& c, simhost::ParamStore&) {
          c.ChooseLayer(kMaskLayer, kMaskID);
-         simhost::Layer(c.host()).SetLayerFlags(AEGP_LayerFlag_COLLAPSE | AEGP_LayerFlag_ADJUSTMENT_LAYER);
+         simhost::EffectLayerOf(c.host()).SetLayerFlags(AEGP_LayerFlag_COLLAPSE | AEGP_LayerFlag_ADJUSTMENT_LAYER);
      },
      {Shown(28), Shown(30), Shown(106)}},
     {"Auto Detect Gamma off, both aberrations on, a tone-mapping operation",
@@ -156,7 +156,7 @@ const std::vector<State> kStates = {
       Enabled(86)}},
     {"A working space of gamma 1.0",
      [](ControlsTest&, simhost::EffectControls& c, simhost::ParamStore&) {
-         simhost::Layer(c.host()).SetWorkingSpaceGamma(1.0f);
+         simhost::EffectLayerOf(c.host()).SetWorkingSpaceGamma(1.0f);
      },
      {{kSceneGammaLine, -1, -1, "Scene Gamma: 1.00"}}},
 };
@@ -273,7 +273,7 @@ TEST_F(VisibilityTest, LayersChosenInTheCompositionCountAsChosen) {
 
 TEST_F(VisibilityTest, AFailingGammaLookupKeepsTheLineNameAndStopsTheRest) {
     ASSERT_EQ(controls().SendUpdateParamsUI().err, PF_Err_NONE);
-    simhost::Layer(host()).SetWorkingSpaceGamma(1.0f);
+    simhost::EffectLayerOf(host()).SetWorkingSpaceGamma(1.0f);
     controls().AddLayer(3);
     controls().ChooseLayer(kMaskLayer, 3);
     host().Faults().FailCall("AEGP_GetNewWorkingSpaceColorProfile");

@@ -198,6 +198,8 @@ TEST_F(BadInput, NonFiniteInputPixelsCountAsZero) {
                           {"+inf alpha", {inf, 0.5f, 0.5f, 0.5f}},
                           {"inf colour at alpha 0", {0, inf, 0, 0}}};
     Set(kSourceOpacity, 0);  // only the glow: the source composite would show the bad pixel itself
+    // No iris layer: by default the iris is the input itself, bad pixel and all, which is another question.
+    comp().SetLayerParam(kIrisLayer, 0);
     Set(kUnmult, 0);
     // Add keeps values above 1, so there an infinity would light the whole glow.
     for (const auto& [mode, blend] : {std::pair<int, int>{1, 1}, {1, 2}, {2, 1}, {2, 2}}) {

@@ -106,7 +106,7 @@ TEST_F(PreRenderThroughHost, CompSizeHoldsOnlyOnACollapsedLayer) {
         {"not collapsed: the glow's reach", AEGP_LayerFlag_NONE, {-101, -101, 141, 131}},
     };
     for (const auto& c : cases) {
-        simhost::Layer(host()).SetLayerFlags(c.flags);
+        simhost::EffectLayerOf(host()).SetLayerFlags(c.flags);
         const simhost::FrameResult r = Frame();
         ASSERT_EQ(r.preRender.err, PF_Err_NONE) << c.what;
         EXPECT_EQ(Text(r.preRenderOutput.result_rect), Text(c.expected)) << c.what;

@@ -291,7 +291,7 @@ simhost::FrameResult PreRenderOnly(simhost::SimHost& host, std::function<void(PF
 
 TEST_F(SmartHostProtocol, LayerCallsDescribeTheEffectLayer) {
     auto& comp = simhost::Comp(host());
-    simhost::Layer(host()).SetLayerFlags(AEGP_LayerFlag_COLLAPSE | AEGP_LayerFlag_ADJUSTMENT_LAYER);
+    simhost::EffectLayerOf(host()).SetLayerFlags(AEGP_LayerFlag_COLLAPSE | AEGP_LayerFlag_ADJUSTMENT_LAYER);
     comp.SetLayerStart(input_, A_Time{2, 1});  // the layer starts 2 s into the composition
     AEGP_LayerFlags flags = 0;
     AEGP_CompH parent = nullptr;

@@ -92,6 +92,7 @@ protected:
 TEST_F(ViewFrames, FinalResultWithoutIrisShowsOnlyTheWarning) {
     // A blue source would show through wherever the source composite, unmult or a glow touched the output.
     simhost::Comp(host()).AddLayer(Solid(256, 176, {255, 0, 0, 255}), 0, 0, "input");
+    simhost::Comp(host()).SetLayerParam(kIrisLayer, 0);  // "none" chosen: the default is the effect's own layer
     LensIris(1);
     host().ResetCounts();
     const FrameResult frame = Frame();

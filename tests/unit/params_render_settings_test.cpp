@@ -25,12 +25,12 @@ protected:
     void SetUp() override {
         SimHostTest::SetUp();
         simhost::Params(host());
-        simhost::Layer(host());
+        simhost::EffectLayerOf(host());
         ASSERT_EQ(host().Send(PF_Cmd_PARAMS_SETUP).err, PF_Err_NONE);
         ASSERT_EQ(store().Count(), PARAM_NUM_PARAMS);
     }
     simhost::ParamStore& store() { return simhost::Params(host()); }
-    simhost::EffectLayer& layer() { return simhost::Layer(host()); }
+    simhost::EffectLayer& layer() { return simhost::EffectLayerOf(host()); }
 
     void Set(const Settings& settings) {
         for (const auto& [index, value] : settings) store().SetNumber(index, value);
@@ -238,26 +238,26 @@ const SettingsCase kCases[] = {
          EXPECT_FALSE(p.gammaCorrect);
      }},
     {"ManualGamma100PercentIs2_2", {{PARAM_AUTO_DETECT_GAMMA, 0}}, [](simhost::SimHost& h) {
-         simhost::Layer(h).SetWorkingSpaceGamma(1.0f);
+         simhost::EffectLayerOf(h).SetWorkingSpaceGamma(1.0f);
      },
      [](const myParams& p) {
          EXPECT_FLOAT_EQ(p.gamma, 2.2f);
          EXPECT_TRUE(p.gammaCorrect);
          EXPECT_TRUE(p.unmultLowGamma) << "judged on the scene's gamma 1.0, not the manual 2.2";
      }},
-    {"SceneGammaFromTheWorkingSpace", {}, [](simhost::SimHost& h) { simhost::Layer(h).SetWorkingSpaceGamma(1.8f); },
+    {"SceneGammaFromTheWorkingSpace", {}, [](simhost::SimHost& h) { simhost::EffectLayerOf(h).SetWorkingSpaceGamma(1.8f); },
      [](const myParams& p) {
          EXPECT_FLOAT_EQ(p.gamma, 1.8f);
          EXPECT_FALSE(p.unmultLowGamma);
      }},
     {"LinearSceneWithUnmultOff", {{PARAM_UNMULT, 0}}, [](simhost::SimHost& h) {
-         simhost::Layer(h).SetWorkingSpaceGamma(1.0f);
+         simhost::EffectLayerOf(h).SetWorkingSpaceGamma(1.0f);
      },
      [](const myParams& p) {
          EXPECT_FALSE(p.unmultLowGamma);
          EXPECT_FALSE(p.gammaCorrect);
      }},
-    {"NoProfileLeavesGammaZero", {}, [](simhost::SimHost& h) { simhost::Layer(h).SetHasWorkingSpaceProfile(false); },
+    {"NoProfileLeavesGammaZero", {}, [](simhost::SimHost& h) { simhost::EffectLayerOf(h).SetHasWorkingSpaceProfile(false); },
      [](const myParams& p) {
          EXPECT_EQ(p.gamma, 0.0f);
          EXPECT_TRUE(p.unmultLowGamma);
@@ -265,7 +265,7 @@ const SettingsCase kCases[] = {
     {"CompSizeOnAnUncollapsedLayerIsAuto", {{PARAM_BUFFER_EXPANSION_MODE, 2}}, nullptr,
      [](const myParams& p) { EXPECT_EQ(p.bufferExpansionMode, 1); }},
     {"CompSizeHoldsOnACollapsedLayer", {{PARAM_BUFFER_EXPANSION_MODE, 2}}, [](simhost::SimHost& h) {
-         simhost::Layer(h).SetLayerFlags(AEGP_LayerFlag_COLLAPSE | AEGP_LayerFlag_ADJUSTMENT_LAYER);
+         simhost::EffectLayerOf(h).SetLayerFlags(AEGP_LayerFlag_COLLAPSE | AEGP_LayerFlag_ADJUSTMENT_LAYER);
      },
      [](const myParams& p) {
          EXPECT_EQ(p.bufferExpansionMode, 2);
@@ -278,7 +278,7 @@ const SettingsCase kCases[] = {
          EXPECT_EQ(p.bufferExpansionMode, 1);
      }},
     {"LensDirtInputViewOnACollapsedLayerIsCompSize", {{PARAM_VIEW, 4}},
-     [](simhost::SimHost& h) { simhost::Layer(h).SetLayerFlags(AEGP_LayerFlag_COLLAPSE); },
+     [](simhost::SimHost& h) { simhost::EffectLayerOf(h).SetLayerFlags(AEGP_LayerFlag_COLLAPSE); },
      [](const myParams& p) {
          EXPECT_EQ(p.view, kViewLensDirtInput);
          EXPECT_EQ(p.bufferExpansionMode, 2);
@@ -295,7 +295,7 @@ const SettingsCase kCases[] = {
          EXPECT_EQ(p.view, kViewLensDirtMatte);
          EXPECT_EQ(p.lensDirtMode, 1) << "the matte view without a dirt world";
      }},
-    {"NoLayerEndsTheQueriesQuietly", {}, [](simhost::SimHost& h) { simhost::Layer(h).SetHasLayer(false); },
+    {"NoLayerEndsTheQueriesQuietly", {}, [](simhost::SimHost& h) { simhost::EffectLayerOf(h).SetHasLayer(false); },
      [](const myParams& p) {
          EXPECT_EQ(p.gamma, 0.0f);
          EXPECT_FALSE(p.layerCollapsed);
