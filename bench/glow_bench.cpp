@@ -158,8 +158,8 @@ int Describe(const BenchOptions& o) {
     std::printf("gl_renderer=%s\ngl_version=%s\n", gl.renderer.empty() ? ("none: " + gl.error).c_str() : gl.renderer.c_str(),
                 gl.version.c_str());
     std::printf("gl_renderer_source=%s\n", renderer.empty() || renderer == "NULL"
-                                               ? "asked over EGL by the benchmark; the effect reports none"
-                                               : ("asked over EGL by the benchmark; the effect reports \"" + renderer + "\"").c_str());
+                                               ? "asked through the CGL stand-in by the benchmark; the effect reports none"
+                                               : ("asked through the CGL stand-in by the benchmark; the effect reports \"" + renderer + "\"").c_str());
     return 0;
 }
 

@@ -11,6 +11,7 @@
 #include "simhost/ImageIO.h"
 #include "simhost/SmartRender.h"
 #include "simhost/tool/Options.h"
+#include "simhost/tool/RendererLine.h"
 
 namespace {
 
@@ -118,6 +119,7 @@ PF_Err RenderSmartFrame(simhost::SimHost& host, const ToolState& state, const si
     std::fprintf(stderr, "velloran-render: output rectangle (%d, %d, %d, %d) at %d bits, downsample 1/%d\n",
                  int(pre.result_rect.left), int(pre.result_rect.top), int(pre.result_rect.right),
                  int(pre.result_rect.bottom), int(request.bitdepth), int(request.downsampleX));
+    velloran_tool::PrintRenderer();
     output = std::move(frame.output);
     return PF_Err_NONE;
 }
