@@ -1,6 +1,6 @@
-// The OpenGL renderer this machine gives a surfaceless EGL context, asked the way the effect's CGL layer asks
-// (Mesa's surfaceless platform first, then the first EGL device that initialises). The benchmark states it
-// when the effect itself reports no renderer.
+// The OpenGL renderer and version of a context made through the CGL stand-in, as the effect makes its own: the
+// stand-in picks the display by the same rules in the benchmark's process as inside the bundle, so this is the
+// renderer the timed frames ran on. The effect's own report is cut to the host's name length.
 #pragma once
 
 #include <string>

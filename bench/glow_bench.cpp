@@ -4,6 +4,8 @@
 // The time the effect spends waiting in the host's layer and output checkouts is inside the commands (a real
 // host's profiler would show it there too) and is also reported on its own, since a real host has the input
 // layer ready before it asks the effect for a frame.
+#include <time.h>
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -60,8 +62,17 @@ PF_Err TimedCheckoutOutput(PF_ProgPtr ref, PF_EffectWorld** output) {
     return hostCallbacks.load()->checkout_output(ref, output);
 }
 
+// The process's CPU time, every thread counted (the host's workers and the renderer's): steadier than wall time
+// on a shared machine, and on a software renderer the work itself.
+double ProcessCpuMs() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return double(t.tv_sec) * 1e3 + double(t.tv_nsec) * 1e-6;
+}
+
 struct FrameTimes {
     double preRenderMs = 0, renderMs = 0, checkoutMs = 0;
+    double cpuMs = 0;  // process CPU time over both commands
     double Total() const { return preRenderMs + renderMs; }
 };
 
@@ -85,9 +96,11 @@ public:
             renderExtra->cb = &timed;
         }
         const long long checkoutsBefore = checkoutNanoseconds.load();
+        const double cpuStart = ProcessCpuMs();
         const Clock::time_point start = Clock::now();
         const PF_Err err = host_.bundle().effectMain(cmd, &in, &out, nullptr, nullptr, extra);
         const double ms = Milliseconds(Clock::now() - start);
+        current.cpuMs += ProcessCpuMs() - cpuStart;
         if (original) renderExtra->cb = original;
         if (out.global_data != host_.GlobalData()) host_.SetGlobalData(out.global_data);
         if (cmd == PF_Cmd_SMART_PRE_RENDER) {
@@ -158,8 +171,8 @@ int Describe(const BenchOptions& o) {
     std::printf("gl_renderer=%s\ngl_version=%s\n", gl.renderer.empty() ? ("none: " + gl.error).c_str() : gl.renderer.c_str(),
                 gl.version.c_str());
     std::printf("gl_renderer_source=%s\n", renderer.empty() || renderer == "NULL"
-                                               ? "asked over EGL by the benchmark; the effect reports none"
-                                               : ("asked over EGL by the benchmark; the effect reports \"" + renderer + "\"").c_str());
+                                               ? "asked through the CGL stand-in by the benchmark; the effect reports none"
+                                               : ("asked through the CGL stand-in by the benchmark; the effect reports \"" + renderer + "\"").c_str());
     return 0;
 }
 
@@ -234,6 +247,7 @@ int Run(const BenchOptions& o) {
 
     std::vector<FrameTimes> frames;
     std::string output = "none";
+    std::string outputSize = "none";
     double timedMs = 0;  // effect time of the timed frames so far
     for (int i = 0; i <= o.timedFrames; ++i) {
         effect.current = {};
@@ -248,23 +262,28 @@ int Run(const BenchOptions& o) {
         const bool overBudget = o.maxSeconds > 0 && i > 0 && timedMs + effect.current.Total() > o.maxSeconds * 1000;
         if (i == o.timedFrames || overBudget) {
             output = ClassifyOutput(frame, comp.Find(input)->pixels);
+            if (frame.outputCheckedOut)
+                outputSize = std::to_string(frame.output.width()) + "x" + std::to_string(frame.output.height());
             if (!o.writeOutput.empty() && frame.outputCheckedOut) simhost::WriteImage(o.writeOutput, frame.output);
             break;
         }
     }
 
-    std::vector<double> totals, checkouts;
+    std::vector<double> totals, checkouts, cpus;
     for (size_t i = 1; i < frames.size(); ++i) {
         totals.push_back(frames[i].Total());
         checkouts.push_back(frames[i].checkoutMs);
+        cpus.push_back(frames[i].cpuMs);
     }
     const auto [low, high] = std::minmax_element(totals.begin(), totals.end());
     std::printf(
         "label=%s\tmode=%s\tpreset=%s\tradius=%g\tsize=%dx%d\titerations=%d\tthreads=%d\tframes=%d\t"
-        "first_ms=%.6f\tmedian_ms=%.6f\tmin_ms=%.6f\tmax_ms=%.6f\tcheckout_ms=%.6f\toutput=%s\n",
+        "first_ms=%.6f\tmedian_ms=%.6f\tmin_ms=%.6f\tmax_ms=%.6f\tcheckout_ms=%.6f\tmedian_cpu_ms=%.6f\t"
+        "output=%s\toutput_size=%s\n",
         o.label.c_str(), o.mode.c_str(), o.preset.c_str(), o.radius, o.width, o.height,
         o.mode == "Lens Iris" ? o.irisIterations : 0, threads, int(totals.size()), frames[0].Total(),
-        velloran_bench::Median(totals), *low, *high, velloran_bench::Median(checkouts), output.c_str());
+        velloran_bench::Median(totals), *low, *high, velloran_bench::Median(checkouts), velloran_bench::Median(cpus),
+        output.c_str(), outputSize.c_str());
     return 0;
 }
 

@@ -4,7 +4,9 @@ frame-time.png, and prints the table.
 
 A peer's time is the median wall time of its filter runs minus the median of the pass-through runs paired with
 them (the same tool passing the same frame through); the filter's warm-up run stands apart as its first. The
-ratio compares a line's median with the fastest peer at the same frame size and radius."""
+ratio compares a line's median with the fastest peer at the same frame size and radius. The floor of an
+"Exponential" pyramid line is velloran-pass-floor's time for the same passes as static shaders, run right after
+it; 'x floor' divides the effect's median by it."""
 
 import argparse
 import math
@@ -93,10 +95,20 @@ def effect_lines(rows):
             "first": float(r["first_ms"]),
             "median": float(r["median_ms"]),
             "checkout": float(r["checkout_ms"]),
+            "cpu": float(r["median_cpu_ms"]) if "median_cpu_ms" in r else None,
             "output": r["output"],
             "frames": r["frames"],
             "status": "ok",
         }
+    return out
+
+
+def floor_lines(rows):
+    """(label, size, radius) -> the pass structure's floor: wall and CPU ms."""
+    out = {}
+    for r in rows:
+        if r.get("kind") == "floor" and r.get("status") != "failed":
+            out[(r["label"], r["size"], float(r["radius"]))] = (float(r["floor_ms"]), float(r["floor_cpu_ms"]))
     return out
 
 
@@ -112,9 +124,10 @@ def ms(value):
     return "%.5f" % value
 
 
-def build_table(peers, effects, machine):
+def build_table(peers, effects, machine, floors=None):
+    floors = floors or {}
     header = ["size", "radius", "reach (sigma px)", "line", "median ms", "of frames", "first ms",
-              "in checkouts ms", "x fastest peer", "output"]
+              "in checkouts ms", "CPU ms", "floor ms", "x floor", "x floor CPU", "x fastest peer", "output"]
     body = []
     sizes = sorted({k[1] for k in list(peers) + list(effects)}, key=size_key)
     for size in sizes:
@@ -131,22 +144,27 @@ def build_table(peers, effects, machine):
             for name in sorted(here):
                 v = here[name]
                 if v["status"] != "ok":
-                    body.append([size, "%g" % radius, sigma, name, "failed", "", "", "", "", ""])
+                    body.append([size, "%g" % radius, sigma, name, "failed", "", "", "", "", "", "", "", "", ""])
                     continue
                 median = v["median"]
                 shown = ms(median) if median > 0 else "%s (not above pass-through)" % ms(median)
-                body.append([size, "%g" % radius, sigma, name, shown, v["runs"], ms(v["first"]), "", ratio(median),
-                             "peer"])
+                body.append([size, "%g" % radius, sigma, name, shown, v["runs"], ms(v["first"]), "", "", "", "", "",
+                             ratio(median), "peer"])
             for (label, s, r), v in effects.items():
                 if s != size or r != radius:
                     continue
                 if v["status"] != "ok":
-                    body.append([size, "%g" % radius, sigma, label, "failed", "", "", "", "", ""])
+                    body.append([size, "%g" % radius, sigma, label, "failed", "", "", "", "", "", "", "", "", ""])
                     continue
                 # A frame without a glow is not compared with a glow.
                 compared = ratio(v["median"]) if v["output"] == "glow" else "(no glow)"
+                floor = floors.get((label, s, r))
+                over_floor = "%.2f" % (v["median"] / floor[0]) if floor and floor[0] > 0 else "-"
+                over_floor_cpu = ("%.2f" % (v["cpu"] / floor[1]) if floor and floor[1] > 0 and v.get("cpu") is not None
+                                  else "-")
                 body.append([size, "%g" % radius, sigma, label, ms(v["median"]), v["frames"], ms(v["first"]),
-                             ms(v["checkout"]), compared, v["output"]])
+                             ms(v["checkout"]), ms(v.get("cpu")), ms(floor[0]) if floor else "-", over_floor, over_floor_cpu,
+                             compared, v["output"]])
     notes = [
         "Machine: %s, %s cores; GL renderer: %s, %s; %s threads for the host, llvmpipe, GEGL and G'MIC."
         % (machine.get("cpu", "?"), machine.get("cores", "?"), machine.get("gl_renderer", "?"),
@@ -157,7 +175,13 @@ def build_table(peers, effects, machine):
            machine.get("gmic", "?")),
         "Effect: smart pre-render + render per frame, median of the frames after the first; 'first' is the "
         "first frame of a fresh process (program builds included). 'in checkouts': the part spent in the "
-        "host's layer and output checkouts.",
+        "host's layer and output checkouts. 'CPU': the process's CPU time over the same commands, every thread "
+        "counted (steadier than wall time on a shared machine; on a software renderer, the work itself).",
+        "Floor: the same passes (upload, pre-process, down-samples, both blurs of each level, clear, blended "
+        "up-samples, post-process, read-back) drawn by static shaders of the same taps into targets of the same "
+        "size and format, median wall time, same renderer and threads; 'x floor' = effect median / floor, 'x floor "
+        "CPU' the same with process CPU times. The "
+        "effect's time also holds the host's checkouts and its copies into and out of the transfer buffers.",
         "Peers: wall time minus the same tool's pass-through of the same frame, in pairs; reach matched by the glow's "
         "widest Gaussian (sigma = 0.1225 x Radius).",
         "Output: 'glow' = more light than the input, 'unchanged' = the input's pixels, 'none' = no output "
@@ -238,7 +262,7 @@ def main():
     rows = read_tsv(args.results)
     machine = read_machine(args.machine)
     peers, effects = peer_lines(rows), effect_lines(rows)
-    header, body, notes = build_table(peers, effects, machine)
+    header, body, notes = build_table(peers, effects, machine, floor_lines(rows))
     text = "\n".join(notes) + "\n\n" + text_table(header, body) + "\n"
     with open(os.path.join(args.out, "table.txt"), "w") as f:
         f.write(text)

@@ -1,10 +1,15 @@
-// What the EGL-backed stand-in adds to the CGL-shaped API for tests: how many contexts are alive (created and
-// not yet destroyed) in this process, and a way to make context creation fail.
+// What the EGL-backed stand-in adds to the CGL-shaped API: the renderer its contexts get, for tools to show;
+// and for tests, how many contexts are alive (created and not yet destroyed) in this process, and a way to
+// make context creation fail.
 #pragma once
 
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+// GL_RENDERER of a context made as the effect makes its own, on the display this process uses; empty when
+// no context can be made. Asked once per process; the calling thread's current context is left as it was.
+const char* CGLStandInRenderer(void);
 
 int CGLStandInLiveContextCount(void);
 // Test only: the next `count` calls of CGLCreateContext, from any thread, fail with kCGLBadAlloc as a driver

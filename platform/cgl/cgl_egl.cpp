@@ -1,18 +1,26 @@
-// CGL-shaped context API over EGL. One EGL display serves the process: Mesa's surfaceless platform when it
-// is there (a plain default display needs an X server), otherwise the first EGL device that initialises, so
-// a GPU driver without Mesa works too. Contexts are made current without a surface; the effect draws only
-// into its own framebuffers.
+// CGL-shaped context API over EGL. One EGL display serves the process: the first hardware EGL device that
+// initialises, then Mesa's surfaceless platform, then Mesa's software device (DisplayChoice.h says why).
+// Contexts are made current without a surface; the effect draws only into its own framebuffers.
+//
+// The thread's EGL state from before a stand-in context was made current (a host's own context, its
+// surfaces, the bound client API) is not ours: it is put back when the thread leaves our contexts.
 #include "CGL.h"
 
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
+#include <GL/gl.h>
 #include <pthread.h>
 
 #include <atomic>
 #include <cstdint>
+#include <cstring>
 #include <mutex>
+#include <string>
 #include <utility>
 #include <vector>
+
+#include "CGLStandIn.h"
+#include "DisplayChoice.h"
 
 namespace {
 
@@ -55,22 +63,50 @@ EGLDisplay InitializedDisplay(EGLDisplay display) {
     return display;
 }
 
-EGLDisplay OpenDisplay() {
-    EGLDisplay display =
-        InitializedDisplay(eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr));
-    if (display != EGL_NO_DISPLAY) return display;
-
-    auto queryDevices = reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(eglGetProcAddress("eglQueryDevicesEXT"));
-    if (!queryDevices) return EGL_NO_DISPLAY;
-    EGLint count = 0;
-    if (!queryDevices(0, nullptr, &count) || count <= 0) return EGL_NO_DISPLAY;
-    std::vector<EGLDeviceEXT> devices(static_cast<size_t>(count));
-    if (!queryDevices(count, devices.data(), &count)) return EGL_NO_DISPLAY;
-    for (EGLint i = 0; i < count; ++i) {
-        display = InitializedDisplay(eglGetPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[size_t(i)], nullptr));
-        if (display != EGL_NO_DISPLAY) return display;
+bool ListsExtension(const char* extensions, const char* name) {
+    if (!extensions) return false;
+    const size_t length = std::strlen(name);
+    for (const char* at = std::strstr(extensions, name); at; at = std::strstr(at + length, name)) {
+        const bool starts = at == extensions || at[-1] == ' ';
+        const bool ends = at[length] == '\0' || at[length] == ' ';
+        if (starts && ends) return true;
     }
-    return EGL_NO_DISPLAY;
+    return false;
+}
+
+std::vector<EGLDeviceEXT> Devices() {
+    auto queryDevices = reinterpret_cast<PFNEGLQUERYDEVICESEXTPROC>(eglGetProcAddress("eglQueryDevicesEXT"));
+    EGLint count = 0;
+    if (!queryDevices || !queryDevices(0, nullptr, &count) || count <= 0) return {};
+    std::vector<EGLDeviceEXT> devices(static_cast<size_t>(count));
+    if (!queryDevices(count, devices.data(), &count)) return {};
+    devices.resize(static_cast<size_t>(count));
+    return devices;
+}
+
+EGLDisplay OpenDisplay() {
+    const std::vector<EGLDeviceEXT> devices = Devices();
+    auto queryDeviceString =
+        reinterpret_cast<PFNEGLQUERYDEVICESTRINGEXTPROC>(eglGetProcAddress("eglQueryDeviceStringEXT"));
+    std::vector<cgl_stand_in::DeviceDescription> descriptions(devices.size());
+    for (size_t i = 0; i < devices.size(); ++i) {
+        descriptions[i].software = queryDeviceString &&
+                                   ListsExtension(queryDeviceString(devices[i], EGL_EXTENSIONS), "EGL_MESA_device_software");
+    }
+    EGLDisplay display = EGL_NO_DISPLAY;
+    cgl_stand_in::DisplayCandidate chosen;
+    cgl_stand_in::FirstThatOpens(cgl_stand_in::DisplayOrder(descriptions),
+                                 [&](const cgl_stand_in::DisplayCandidate& candidate) {
+                                     display = candidate.kind == cgl_stand_in::DisplayCandidate::Surfaceless
+                                                   ? eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA,
+                                                                           EGL_DEFAULT_DISPLAY, nullptr)
+                                                   : eglGetPlatformDisplay(EGL_PLATFORM_DEVICE_EXT,
+                                                                           devices[size_t(candidate.device)], nullptr);
+                                     display = InitializedDisplay(display);
+                                     return display != EGL_NO_DISPLAY;
+                                 },
+                                 &chosen);
+    return display;
 }
 
 EGLDisplay Display() {
@@ -123,6 +159,44 @@ thread_local CGLContextObj currentContext = nullptr;
 thread_local bool firstGuardDone = false;
 thread_local bool lateGuardDone = false;
 
+// What the thread had before one of our contexts became current: held from then until the thread leaves our
+// contexts. Plain pointers and enums, so the record needs no destructor at thread end.
+struct OutsideState {
+    bool held;
+    EGLenum api;
+    EGLDisplay display;
+    EGLSurface draw, read;
+    EGLContext context;
+};
+thread_local OutsideState outside{};
+
+void SaveOutside() {
+    outside.api = eglQueryAPI();
+    outside.context = eglGetCurrentContext();
+    outside.display = eglGetCurrentDisplay();
+    outside.draw = eglGetCurrentSurface(EGL_DRAW);
+    outside.read = eglGetCurrentSurface(EGL_READ);
+    outside.held = true;
+}
+
+// Releases our context on the calling thread. Releasing acts on the context of the bound API, and the
+// thread's API may have been switched since ours was made current, so OpenGL is bound first.
+void ReleaseOurs() {
+    BindOpenGL();
+    eglMakeCurrent(Display(), EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+}
+
+// Puts back what SaveOutside found; `withContext` false gives back only the bound API.
+void RestoreOutside(bool withContext) {
+    if (!outside.held) return;
+    outside.held = false;
+    if (withContext && outside.context != EGL_NO_CONTEXT) {
+        eglBindAPI(outside.api);
+        eglMakeCurrent(outside.display, outside.draw, outside.read, outside.context);
+    }
+    eglBindAPI(outside.api);
+}
+
 void ReleaseAtThreadEnd(void* /*keyValue*/);
 
 pthread_key_t ThreadEndKey() {
@@ -144,8 +218,11 @@ void ReleaseAtThreadEnd(void*) {
     CGLContextObj ctx = currentContext;
     if (!ctx) return;
     SetCurrentRecord(nullptr);
-    eglMakeCurrent(Display(), EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
+    ReleaseOurs();
     DropReference(ctx);
+    // A caller's context is not made current again on a thread that is ending: it would stay bound to a
+    // thread that no longer runs, and no other thread could make it current.
+    RestoreOutside(false);
 }
 
 struct ThreadEndGuard {
@@ -269,11 +346,14 @@ CGLError CGLCreateContext(CGLPixelFormatObj pix, CGLContextObj share, CGLContext
     if (TakePlannedFailure()) return kCGLBadAlloc;
     const EGLDisplay display = Display();
     if (display == EGL_NO_DISPLAY) return kCGLBadDisplay;
+    // Creation follows the bound API; the caller's binding is given back whatever happens.
+    const EGLenum callersAPI = eglQueryAPI();
     if (!BindOpenGL()) return FromEGLError(eglGetError());
-
     const EGLContext egl = eglCreateContext(display, pix->config, share ? share->egl : EGL_NO_CONTEXT,
                                             pix->contextAttributes.data());
-    if (egl == EGL_NO_CONTEXT) return FromEGLError(eglGetError());
+    const EGLint error = eglGetError();
+    eglBindAPI(callersAPI);
+    if (egl == EGL_NO_CONTEXT) return FromEGLError(error);
     auto* context = new _CGLContextObject;
     context->egl = egl;
     liveContexts.fetch_add(1, std::memory_order_relaxed);
@@ -299,19 +379,21 @@ CGLError CGLDestroyContext(CGLContextObj ctx) {
 
 CGLError CGLSetCurrentContext(CGLContextObj ctx) {
     if (ctx && !IsContext(ctx)) return kCGLBadContext;
-    if (!ctx && !currentContext) {
-        // Nothing of ours is current; still detach whatever EGL has on this thread, but without opening
-        // the display just for that.
-        if (eglGetCurrentContext() != EGL_NO_CONTEXT) {
-            eglMakeCurrent(eglGetCurrentDisplay(), EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-        }
-        return kCGLNoError;
-    }
+    // Nothing of ours is current: whatever EGL has on this thread belongs to someone else and stays.
+    if (!ctx && !currentContext) return kCGLNoError;
     const EGLDisplay display = Display();
     if (display == EGL_NO_DISPLAY) return kCGLBadDisplay;
-    if (!BindOpenGL()) return FromEGLError(eglGetError());
-    if (!eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, ctx ? ctx->egl : EGL_NO_CONTEXT)) {
-        return FromEGLError(eglGetError());
+    if (!ctx) {
+        ReleaseOurs();
+        RestoreOutside(true);
+    } else {
+        if (!currentContext) SaveOutside();
+        if (!BindOpenGL() || !eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, ctx->egl)) {
+            const EGLint error = eglGetError();
+            // The caller's context is still current when ours could not be; only the binding needs undoing.
+            if (!currentContext) RestoreOutside(false);
+            return FromEGLError(error);
+        }
     }
     // The new context's reference is taken before the old one is dropped, so making the same context
     // current again never destroys it on the way.
@@ -341,6 +423,30 @@ const char* CGLErrorString(CGLError error) {
         case kCGLBadAlloc: return "invalid memory allocation";
     }
     return "unknown error";
+}
+
+const char* CGLStandInRenderer(void) {
+    static std::once_flag once;
+    static std::string renderer;
+    std::call_once(once, [] {
+        const CGLPixelFormatAttribute attributes[] = {kCGLPFAOpenGLProfile,
+                                                      CGLPixelFormatAttribute(kCGLOGLPVersion_3_2_Core),
+                                                      CGLPixelFormatAttribute(0)};
+        CGLPixelFormatObj pix = nullptr;
+        GLint screens = 0;
+        if (CGLChoosePixelFormat(attributes, &pix, &screens) != kCGLNoError) return;
+        CGLContextObj ctx = nullptr;
+        const CGLError created = CGLCreateContext(pix, nullptr, &ctx);
+        CGLDestroyPixelFormat(pix);
+        if (created != kCGLNoError) return;
+        const CGLContextObj callers = CGLGetCurrentContext();
+        if (CGLSetCurrentContext(ctx) == kCGLNoError) {
+            if (const GLubyte* text = glGetString(GL_RENDERER)) renderer = reinterpret_cast<const char*>(text);
+            CGLSetCurrentContext(callers);
+        }
+        CGLDestroyContext(ctx);
+    });
+    return renderer.c_str();
 }
 
 int CGLStandInLiveContextCount(void) { return liveContexts.load(std::memory_order_relaxed); }

@@ -14,6 +14,7 @@
 #include "simhost/ImageIO.h"
 #include "simhost/SmartRender.h"
 #include "simhost/tool/Options.h"
+#include "simhost/tool/RendererLine.h"
 
 namespace {
 
@@ -164,6 +165,7 @@ PF_Err RenderSmartFrame(simhost::SimHost& host, const ToolState& state, const si
     std::fprintf(stderr, "velloran-render: output rectangle (%d, %d, %d, %d) at %d bits, downsample 1/%d\n",
                  int(pre.result_rect.left), int(pre.result_rect.top), int(pre.result_rect.right),
                  int(pre.result_rect.bottom), int(request.bitdepth), int(request.downsampleX));
+    velloran_tool::PrintRenderer();
     if (frame.output.width() <= 0 || frame.output.height() <= 0)
         throw std::runtime_error("the effect produced nothing to show for this input" + WhyEmpty(comp));
     output = std::move(frame.output);

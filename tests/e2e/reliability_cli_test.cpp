@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "CGLStandIn.h"
 #include "simhost/ImageIO.h"
 #include "support/TempHome.h"
 
@@ -49,7 +50,7 @@ std::vector<std::string> Lines(const std::string& text) {
 }
 
 bool IsInformation(const std::string& line) {
-    for (const char* prefix : {"velloran-render: output rectangle ", "velloran-render: wrote ",
+    for (const char* prefix : {"velloran-render: output rectangle ", "velloran-render: renderer ", "velloran-render: wrote ",
                                "velloran-render: warning: "})
         if (line.rfind(prefix, 0) == 0) return true;
     return false;
@@ -356,6 +357,23 @@ TEST(ToolSignals, InterruptWhileWritingLeavesNothingBehind) {
         }
         EXPECT_TRUE(caughtWriting) << "the signal never came while the image was written";
     }
+}
+
+// The renderer line follows the output rectangle and names the renderer the stand-in's contexts get, so a
+// frame made on Mesa's software renderer says so.
+TEST(ToolRendererLine, FollowsTheOutputRectangleAndNamesTheRendererInUse) {
+    testsupport::ScopedHome home;
+    testsupport::TempDir scratch;
+    const ToolRun run = RunTool(scratch.path(), kSmall + "-o out.png");
+    ASSERT_EQ(run.exitCode, 0) << run.stderrText;
+    const std::vector<std::string> lines = Lines(run.stderrText);
+    const auto rectangle = std::find_if(lines.begin(), lines.end(), [](const std::string& line) {
+        return line.rfind("velloran-render: output rectangle ", 0) == 0;
+    });
+    ASSERT_NE(rectangle, lines.end()) << run.stderrText;
+    ASSERT_NE(rectangle + 1, lines.end()) << run.stderrText;
+    ASSERT_STRNE(CGLStandInRenderer(), "");
+    EXPECT_EQ(*(rectangle + 1), std::string("velloran-render: renderer ") + CGLStandInRenderer());
 }
 
 }  // namespace

@@ -7,7 +7,9 @@
 
 #include "CGL.h"
 #include "CGLStandIn.h"
+#include "DisplayChoice.h"
 #include "gl/GLHeaders.h"
+#include "support/HostEglContext.h"
 
 namespace {
 
@@ -120,5 +122,120 @@ TEST(CGLStandIn, LegacyProfileIsACompatibilityContext) {
     CGLSetCurrentContext(nullptr);
     CGLDestroyContext(ctx);
 }
+
+// Which display the stand-in settles on, given the devices EGL lists (true: Mesa's software device) and the
+// candidates that fail to initialise.
+struct DisplayCase {
+    const char* what;
+    std::vector<bool> softwareDevices;
+    std::vector<cgl_stand_in::DisplayCandidate> failing;
+    bool opens;
+    cgl_stand_in::DisplayCandidate expected;
+};
+
+void PrintTo(const DisplayCase& c, std::ostream* os) { *os << c.what; }
+
+class DisplayChoiceCases : public testing::TestWithParam<DisplayCase> {};
+
+TEST_P(DisplayChoiceCases, PrefersAHardwareDeviceThatInitialises) {
+    const DisplayCase& c = GetParam();
+    std::vector<cgl_stand_in::DeviceDescription> devices;
+    for (bool software : c.softwareDevices) devices.push_back({software});
+    std::vector<cgl_stand_in::DisplayCandidate> tried;
+    cgl_stand_in::DisplayCandidate chosen{cgl_stand_in::DisplayCandidate::Device, -7};
+    const bool opened = cgl_stand_in::FirstThatOpens(
+        cgl_stand_in::DisplayOrder(devices),
+        [&](const cgl_stand_in::DisplayCandidate& candidate) {
+            tried.push_back(candidate);
+            for (const auto& f : c.failing)
+                if (f == candidate) return false;
+            return true;
+        },
+        &chosen);
+    EXPECT_EQ(opened, c.opens);
+    if (c.opens) {
+        EXPECT_TRUE(chosen == c.expected) << "kind " << chosen.kind << " device " << chosen.device;
+        // Nothing after the one that opened is tried: each try initialises a display for good.
+        EXPECT_TRUE(tried.back() == chosen);
+    }
+}
+
+using DC = cgl_stand_in::DisplayCandidate;
+INSTANTIATE_TEST_SUITE_P(
+    Devices, DisplayChoiceCases,
+    testing::Values(
+        DisplayCase{"software listed first then GPU", {true, false}, {}, true, {DC::Device, 1}},
+        DisplayCase{"GPU then software", {false, true}, {}, true, {DC::Device, 0}},
+        DisplayCase{"software only", {true}, {}, true, {DC::Surfaceless, -1}},
+        DisplayCase{"software only without surfaceless", {true}, {{DC::Surfaceless, -1}}, true, {DC::Device, 0}},
+        DisplayCase{"no devices", {}, {}, true, {DC::Surfaceless, -1}},
+        DisplayCase{"first GPU fails", {false, true, false}, {{DC::Device, 0}}, true, {DC::Device, 2}},
+        DisplayCase{"every GPU fails", {false, true}, {{DC::Device, 0}}, true, {DC::Surfaceless, -1}},
+        DisplayCase{"nothing initialises", {false, true}, {{DC::Device, 0}, {DC::Surfaceless, -1}, {DC::Device, 1}},
+                    false, {}}),
+    [](const testing::TestParamInfo<DisplayCase>& info) {
+        std::string name = info.param.what;
+        for (char& ch : name) if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
+        return name;
+    });
+
+TEST(CGLStandIn, RendererIsTheOneItsContextsGet) {
+    const std::string reported = CGLStandInRenderer();
+    ASSERT_FALSE(reported.empty());
+    CGLContextObj ctx = NewContext();
+    ASSERT_EQ(CGLSetCurrentContext(ctx), kCGLNoError);
+    EXPECT_EQ(reported, reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
+    EXPECT_EQ(CGLGetCurrentContext(), ctx);
+    // Asking again from a thread with a context of ours current leaves that one current.
+    EXPECT_EQ(std::string(CGLStandInRenderer()), reported);
+    EXPECT_EQ(CGLGetCurrentContext(), ctx);
+    CGLSetCurrentContext(nullptr);
+    CGLDestroyContext(ctx);
+}
+
+// A host's own EGL context, made outside the stand-in, and the client API its thread has bound: creating a
+// context of ours, using it and letting go of it leaves both as the host had them.
+class HostContextKept : public testing::TestWithParam<EGLenum> {};
+
+TEST_P(HostContextKept, AfterOurContextIsLetGo) {
+    testsupport::HostEglContext host(GetParam());
+    ASSERT_TRUE(host.made());
+    CGLContextObj ctx = NewContext();
+    ASSERT_NE(ctx, nullptr);
+    EXPECT_EQ(eglQueryAPI(), GetParam()) << "creating a context switched the thread's API";
+    EXPECT_EQ(eglGetCurrentContext(), host.context());
+
+    ASSERT_EQ(CGLSetCurrentContext(ctx), kCGLNoError);
+    EXPECT_EQ(eglQueryAPI(), EGLenum(EGL_OPENGL_API));
+    GLint profile = 0;
+    glGetIntegerv(GL_CONTEXT_PROFILE_MASK, &profile);
+    EXPECT_TRUE(profile & GL_CONTEXT_CORE_PROFILE_BIT) << "ours is current while in use";
+    ASSERT_EQ(CGLSetCurrentContext(ctx), kCGLNoError);  // again, as each render does
+
+    ASSERT_EQ(CGLSetCurrentContext(nullptr), kCGLNoError);
+    EXPECT_EQ(eglGetCurrentContext(), host.context());
+    EXPECT_EQ(eglQueryAPI(), GetParam());
+    EXPECT_EQ(CGLGetCurrentContext(), nullptr);
+    // With nothing of ours current, letting go again leaves the host's context alone.
+    ASSERT_EQ(CGLSetCurrentContext(nullptr), kCGLNoError);
+    EXPECT_EQ(eglGetCurrentContext(), host.context());
+    CGLDestroyContext(ctx);
+}
+
+TEST(CGLStandIn, BoundAPIOfAThreadWithoutAContextIsKept) {
+    ASSERT_TRUE(eglBindAPI(EGL_OPENGL_ES_API));
+    CGLContextObj ctx = NewContext();
+    ASSERT_EQ(CGLSetCurrentContext(ctx), kCGLNoError);
+    ASSERT_EQ(CGLSetCurrentContext(nullptr), kCGLNoError);
+    EXPECT_EQ(eglQueryAPI(), EGLenum(EGL_OPENGL_ES_API));
+    EXPECT_EQ(eglGetCurrentContext(), EGL_NO_CONTEXT);
+    CGLDestroyContext(ctx);
+    eglBindAPI(EGL_OPENGL_API);
+}
+
+INSTANTIATE_TEST_SUITE_P(Api, HostContextKept, testing::Values(EGLenum(EGL_OPENGL_ES_API), EGLenum(EGL_OPENGL_API)),
+                         [](const testing::TestParamInfo<EGLenum>& info) {
+                             return std::string(info.param == EGL_OPENGL_API ? "OpenGL" : "OpenGLES");
+                         });
 
 }  // namespace

@@ -14,6 +14,7 @@
 #include "host/ParamsSetup.h"
 #include "render/ProgramSet.h"
 #include "render/ThreadState.h"
+#include "support/HostEglContext.h"
 #include "support/SimHostFixture.h"
 
 namespace {
@@ -108,6 +109,22 @@ INSTANTIATE_TEST_SUITE_P(Cases, GlobalSetupCurrentContext,
                                            CurrentContextCase{"CallerWithContextEffectContextFails", true, true},
                                            CurrentContextCase{"CallerWithoutContextEffectContextFails", false, true}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A host that draws with its own EGL context (OpenGL ES bound) finds it current, and its API bound, after
+// setup and after set-down, though both used the effect's context in between.
+TEST_F(GlobalSetupTest, SetupAndSetdownLeaveAHostsOwnEGLContextAsItWas) {
+    testsupport::HostEglContext hostContext(EGL_OPENGL_ES_API);
+    ASSERT_TRUE(hostContext.made());
+    ASSERT_EQ(RunSetup(), PF_Err_NONE);
+    ASSERT_NE(Block()->gl_ctx, nullptr);
+    EXPECT_STRNE(Block()->glRenderer, "");
+    EXPECT_EQ(eglGetCurrentContext(), hostContext.context());
+    EXPECT_EQ(eglQueryAPI(), EGLenum(EGL_OPENGL_ES_API));
+    ASSERT_EQ(RunSetdown(), PF_Err_NONE);
+    EXPECT_EQ(eglGetCurrentContext(), hostContext.context());
+    EXPECT_EQ(eglQueryAPI(), EGLenum(EGL_OPENGL_ES_API));
+    EXPECT_EQ(GetCurrentContext(), nullptr);
+}
 
 // The GL names of the global set, looked up from a context that shares the global context's objects, so they
 // can still be asked about after set-down has deleted that context.
