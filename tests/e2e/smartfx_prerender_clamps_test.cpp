@@ -12,7 +12,8 @@ namespace {
 
 using smartfx_test::Text;
 
-constexpr int kGlowMode = 17, kBufferExpansionMode = 106, kAuxExpansion = 107, kQualityPresetIris = 101;
+constexpr int kGlowMode = 17, kBufferExpansionMode = 106, kAuxExpansion = 107, kQualityPresetIris = 101,
+              kIrisLayer = 39;
 constexpr int kExponential = 1, kLensIris = 2, kAuto = 1, kCompSize = 2;
 
 class PreRenderClamps : public smartfx_test::SmartFxFrame {
@@ -31,6 +32,7 @@ protected:
 TEST_F(PreRenderClamps, ACollapsedOrAdjustmentLayerKeepsItsRequestAndItsGlowWithinTheReachOfTheLayer) {
     comp().SetLayerBounds(comp().InputLayer(), PF_LRect{10, 5, 30, 25});
     Set(kQualityPresetIris, 4);  // "Standard": the iris pad is 100
+    comp().SetLayerParam(kIrisLayer, 0);  // no iris layer, so "Lens Iris" reaches by the pad alone
     struct Case {
         const char* what;
         AEGP_LayerFlags flags;
