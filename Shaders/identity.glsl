@@ -6,11 +6,15 @@
 
 in vec2 out_uvs;
 uniform sampler2D videoTexture;
+uniform int halfFloatB;   // 1: the levels are half floats, whose largest value is 65504
 
 out vec3 FragColor;
 
 void main()
 {
-    FragColor = texture(videoTexture, out_uvs).rgb;
+    // A level summed past the largest half float may hold an infinity on some drivers; it reads as the
+    // largest half float, as drivers that saturate store it.
+    vec3 v = texture(videoTexture, out_uvs).rgb;
+    FragColor = halfFloatB == 1 ? min(v, vec3(65504.0)) : v;
 }
 // end shader

@@ -19,6 +19,7 @@ uniform vec3 tintColor;
 uniform int tintMode;             // the tint blend mode
 uniform int tintMultiB;           // Duocolor: blend towards tintColorOuter in bright channels
 uniform vec3 tintColorOuter;
+uniform int halfFloatB;          // 1: the glow and the target are half floats, whose largest value is 65504
 
 const int BLEND_MODE_SCREEN = 1;
 const int BLEND_MODE_ADD = 2;
@@ -156,6 +157,9 @@ vec3 DoTonemap(vec3 x)
 void main()
 {
     vec3 T = texture(videoTexture, out_uvs).rgb;
+    // The level sums may have stored an infinity on drivers that do not saturate half floats.
+    if (halfFloatB == 1)
+        T = min(T, vec3(65504.0));
     vec3 c = vec3(T.b, T.r, T.g);
 
     c *= exposure;
@@ -173,6 +177,9 @@ void main()
     // Screen blending cannot take values above 1; the cap comes after the gamma.
     if (blendMode == BLEND_MODE_SCREEN)
         c = min(c, vec3(1.0));
+
+    if (halfFloatB == 1)
+        c = min(c, vec3(65504.0));
 
     FragColour = c;
 }

@@ -21,6 +21,7 @@ uniform int viewE;
 uniform int aberration_modeE;
 uniform vec2 aberration_amountF;   // pixel offset in texture coordinates of the output
 uniform int simple_exposureB;      // always 1; no other exposure model exists
+uniform int halfFloatB;            // 1: the target holds half floats, whose largest value is 65504
 
 const int VIEW_INPUT = 2;
 const int BLEND_MODE_SCREEN = 1;
@@ -99,6 +100,11 @@ void main()
 
     if (gammaCorrect == 1)
         c = pow(c, vec3(custom_gammaF));
+
+    // A bright float source raised to the gamma passes the largest half float: some drivers would store
+    // an infinity, which the tone maps turn into NaN. It saturates instead, as other drivers do.
+    if (halfFloatB == 1)
+        c = min(c, vec3(65504.0));
 
     FragColour = c;
 }

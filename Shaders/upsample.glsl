@@ -15,8 +15,17 @@ in vec2 out_uvs;
 uniform sampler2D videoTexture;
 uniform vec2 in_res;    // size of the texture read
 uniform vec2 out_res;   // size of the target written
+uniform int halfFloatB; // 1: the levels are half floats, whose largest value is 65504
 
 out vec3 colourOut;
+
+// The blend that sums the levels can pass the largest half float, which some drivers store as an
+// infinity: such a level reads as the largest half float, as drivers that saturate store it.
+vec3 Level(vec2 uv)
+{
+    vec3 v = texture(videoTexture, uv).rgb;
+    return halfFloatB == 1 ? min(v, vec3(65504.0)) : v;
+}
 
 void main()
 {
@@ -24,17 +33,17 @@ void main()
     vec2 texel = 1.0 / in_res;
     vec2 o = texel * aspect;
 
-    vec3 sum = texture(videoTexture, out_uvs + vec2(-o.x,  o.y)).rgb;
-    sum += 2.0 * texture(videoTexture, out_uvs + vec2(0.0,  o.y)).rgb;
-    sum += texture(videoTexture, out_uvs + vec2( o.x,  o.y)).rgb;
+    vec3 sum = Level(out_uvs + vec2(-o.x,  o.y));
+    sum += 2.0 * Level(out_uvs + vec2(0.0,  o.y));
+    sum += Level(out_uvs + vec2( o.x,  o.y));
 
-    sum += 2.0 * texture(videoTexture, out_uvs + vec2(-o.x, 0.0)).rgb;
-    sum += 4.0 * texture(videoTexture, out_uvs).rgb;
-    sum += 2.0 * texture(videoTexture, out_uvs + vec2( o.x, 0.0)).rgb;
+    sum += 2.0 * Level(out_uvs + vec2(-o.x, 0.0));
+    sum += 4.0 * Level(out_uvs);
+    sum += 2.0 * Level(out_uvs + vec2( o.x, 0.0));
 
-    sum += texture(videoTexture, out_uvs + vec2(-o.x, -o.y)).rgb;
-    sum += 2.0 * texture(videoTexture, out_uvs + vec2(0.0, -o.y)).rgb;
-    sum += texture(videoTexture, out_uvs + vec2( o.x, -o.y)).rgb;
+    sum += Level(out_uvs + vec2(-o.x, -o.y));
+    sum += 2.0 * Level(out_uvs + vec2(0.0, -o.y));
+    sum += Level(out_uvs + vec2( o.x, -o.y));
 
     colourOut = sum * (1.0 / 16.0);
 }

@@ -1,4 +1,5 @@
 // Moves pixels between host worlds and render targets through one packed RGB buffer in a host handle.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <limits>
@@ -116,12 +117,18 @@ PF_Err RGB_In32(void* refcon, A_long x, A_long y, PF_PixelFloat* in, PF_PixelFlo
     return PF_Err_NONE;
 }
 
+// A finite value beyond the largest half float would pack as an infinity: it saturates instead.
+static uint16_t HalfOf(float v) {
+    constexpr float kHalfMax = 65504.0f;
+    return glm::packHalf1x16(std::clamp(FiniteOrZero(v), -kHalfMax, kHalfMax));
+}
+
 PF_Err RGB_InHalf32(void* refcon, A_long x, A_long y, PF_PixelFloat* in, PF_PixelFloat* /*out*/) {
     auto* data = static_cast<rgb_transfer_data*>(refcon);
     uint16_t* element = static_cast<uint16_t*>(data->buffer) + ElementIndex(data, x, y);
-    element[0] = glm::packHalf1x16(FiniteOrZero(in->red * in->alpha));
-    element[1] = glm::packHalf1x16(FiniteOrZero(in->green * in->alpha));
-    element[2] = glm::packHalf1x16(FiniteOrZero(in->blue * in->alpha));
+    element[0] = HalfOf(in->red * in->alpha);
+    element[1] = HalfOf(in->green * in->alpha);
+    element[2] = HalfOf(in->blue * in->alpha);
     return PF_Err_NONE;
 }
 
@@ -217,7 +224,21 @@ PF_Err FBOtoEffectWorld(PF_InData* in_data, GLuint framebuffer, PF_LayerDef* wor
 
     glBindBuffer(GL_PIXEL_PACK_BUFFER, 0);
     PackStateRestorer restorePackState;
+    // The window's framebuffer, a name that is no framebuffer or one that cannot be read hold nothing the
+    // render wrote: reading them would fill the world with whatever the driver has, and leave a GL error.
+    if (framebuffer == 0 || !glIsFramebuffer(framebuffer)) {
+        LogError("FBOtoEffectWorld() called without valid framebuffer: " + std::to_string(framebuffer) + "\n",
+                 in_data);
+        return PF_Err_INVALID_CALLBACK;
+    }
     glBindFramebuffer(GL_FRAMEBUFFER, framebuffer);
+    const GLenum status = glCheckFramebufferStatus(GL_FRAMEBUFFER);
+    if (status != GL_FRAMEBUFFER_COMPLETE) {
+        LogError("FBOtoEffectWorld() called with incomplete framebuffer " + std::to_string(framebuffer) +
+                     ", status: " + std::to_string(status) + "\n",
+                 in_data);
+        return PF_Err_INVALID_CALLBACK;
+    }
     glReadBuffer(GL_COLOR_ATTACHMENT0);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
 

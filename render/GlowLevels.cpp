@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "host/RenderSettings.h"
 
@@ -16,6 +17,15 @@ constexpr WeightRamp kWeightRamps[10] = {
     {0, 0},  // level 0 always weighs 1
     {0, 20}, {0, 40}, {5, 55}, {10, 70}, {20, 100}, {35, 105}, {60, 100}, {90, 90}, {110, 110},
 };
+
+// A rounded-up count or size as an int. A host that sends a downsample factor of 0 makes the steps multiplier
+// infinite and a level's radius 0, so their product is NaN; neither a NaN nor a value beyond int may reach the
+// conversion.
+int CeilToInt(double v) {
+    if (std::isnan(v)) return 0;
+    constexpr double lo = std::numeric_limits<int>::min() / 4, hi = std::numeric_limits<int>::max() / 4;
+    return int(std::clamp(std::ceil(v), lo, hi));
+}
 
 bool FirstLevelScaled(int quality) { return quality == 1 || quality == 2 || quality == 3 || quality == kQualityCustom; }
 
@@ -88,10 +98,10 @@ int CalcBloomDownsampleDims(myParams* p) {
         mip.radius = mip.radius * mip.scale;
         mip.radiusX = double(mip.radius) * a;
         mip.radiusY = double(mip.radius) * b;
-        mip.tapsX = std::max(int(std::ceil(double(p->stepsMultiplier) * mip.radiusX)), 1);
-        mip.tapsY = std::max(int(std::ceil(double(p->stepsMultiplier) * mip.radiusY)), 1);
-        mip.width = int(std::ceil(double(mip.scale) * outputWidth));
-        mip.height = int(std::ceil(double(mip.scale) * outputHeight));
+        mip.tapsX = std::max(CeilToInt(double(p->stepsMultiplier) * mip.radiusX), 1);
+        mip.tapsY = std::max(CeilToInt(double(p->stepsMultiplier) * mip.radiusY), 1);
+        mip.width = CeilToInt(double(mip.scale) * outputWidth);
+        mip.height = CeilToInt(double(mip.scale) * outputHeight);
         // One tap step in texture coordinates, so the taps span radiusX level pixels on each side. An empty
         // level gets no step rather than an infinite one.
         mip.strideX = mip.width > 0 ? float((mip.radiusX / mip.tapsX) * (1.0 / mip.width)) : 0.0f;

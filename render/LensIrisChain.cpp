@@ -224,6 +224,7 @@ PF_Err RenderLensIrisChain(PF_InData* in_data, PF_OutData* out_data, PF_SmartRen
     BlendingOn(p->blendMode);
     for (int k = n - 1; k >= 1; --k) {
         UniformMap combine;
+        combine["halfFloatB"] = IVEC(p->halfFloat ? 1 : 0);
         SetTexture(err, combine, levels[k]);
         if (SameSize(levels[k], levels[k - 1])) {
             combine["cull_small_valuesB"] = IVEC(p->cullSmallValues ? 1 : 0);

@@ -40,6 +40,7 @@ void SendPreProcUniforms(UniformMap& uniforms, const myParams& p)
     Set(uniforms, "aberration_modeE", IVEC(p.aberrationMode));
     Set(uniforms, "aberration_amountF", VEC2(amount));
     Set(uniforms, "simple_exposureB", IVEC(p.simpleExposure ? 1 : 0));
+    Set(uniforms, "halfFloatB", IVEC(p.halfFloat ? 1 : 0));
 }
 
 void SendBlurUniforms(UniformMap& uniforms, const myParams& p, unsigned char isWidthPass, int level)
@@ -100,4 +101,5 @@ void SendPostProcUniforms(UniformMap& uniforms, const myParams& p)
     Set(uniforms, "tintMode", IVEC(p.tintBlendMode));
     Set(uniforms, "tintMultiB", IVEC(duocolor ? 1 : 0));
     Set(uniforms, "tintColorOuter", VEC3(duocolor ? Rgb(p.tintColorOuter) : Vec3f{0.f, 0.f, 0.f}));
+    Set(uniforms, "halfFloatB", IVEC(p.halfFloat ? 1 : 0));
 }

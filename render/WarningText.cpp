@@ -152,6 +152,8 @@ A_Err cairoCopy32(void* refcon, A_long /*thread_indexL*/, A_long y, A_long /*ite
 
 PF_Err DrawString(myParams* p, PF_InData* in_data, PF_OutData* out_data, std::string text, PF_LayerDef* dst,
                   double yOffset, double size) {
+    // An output without a pixel has nothing to draw into; cairo would report its empty surface as failed.
+    if (dst->width < 1 || dst->height < 1) return PF_Err_NONE;
     AEGP_SuiteHandler suites(in_data->pica_basicP);
     AEFX_SuiteScoper<PF_WorldSuite2> worldSuite(in_data, kPFWorldSuite, kPFWorldSuiteVersion2, out_data);
     TemporaryWorld line(worldSuite.get(), in_data->effect_ref);

@@ -284,6 +284,27 @@ TEST_P(ChainValues, GlowInputViewShowsThePreProcessedSourceAtItsPlace) {
     }
 }
 
+// A float source far above 1 in "Add" with half floats: raised to the gamma it passes the largest half float,
+// and the level sums pass it again. Whatever the driver stores there, the frame comes out finite and bright.
+TEST_P(ChainValues, AnInputOf400InAddWithHalfFloatsGivesAFiniteFrame) {
+    Set(kHalfFloat, 1);
+    Set(kBlendMode, kAdd);
+    for (int toneMap : {1, 5}) {  // "None", "Hable Filmic"
+        Set(kToneMap, toneMap);
+        SetInput(Solid(24, 20, {1, 400, 400, 400}));
+        const simhost::FrameResult r = Render();
+        float peak = 0;
+        for (A_long y = 0; y < r.output.height(); ++y)
+            for (A_long x = 0; x < r.output.width(); ++x) {
+                const PF_PixelFloat px = r.output.GetFloat(x, y);
+                for (float v : {px.alpha, px.red, px.green, px.blue})
+                    ASSERT_TRUE(std::isfinite(v)) << "tone map " << toneMap << " at " << x << "," << y;
+                peak = std::max(peak, MaxColour(px));
+            }
+        EXPECT_GE(peak, 1.0f) << "tone map " << toneMap;
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, ChainValues, ::testing::ValuesIn(kBothModes), [](const auto& info) {
     return std::string(info.param.mode == kExponential ? "Exponential" : "LensIris");
 });

@@ -195,4 +195,58 @@ TEST_F(PreRenderThroughHost, FailedFrameCacheCallIsReportedAndEndsBeforeAnyCheck
     EXPECT_EQ(interrupted.preRenderOutput.flags, PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS);
 }
 
+// An interrupt at any of the pre-render's parameter or layer checkouts ends it with 517 and no message, and the
+// rectangles it reports still lie within the layer grown by the glow's farthest reach, whatever was read before
+// the interrupt (radius 100 along one axis, when the aspect is not read, plus the Standard pad 40 and margin 8).
+TEST_F(PreRenderThroughHost, InterruptAtAnyCheckoutKeepsTheRectanglesWithinTheReach) {
+    const PF_LRect reach{-148, -148, 40 + 148, 30 + 148};
+    auto within = [&](const PF_LRect& r) {
+        return r.left >= reach.left && r.top >= reach.top && r.right <= reach.right && r.bottom <= reach.bottom;
+    };
+    auto setCode = [&](const std::string& call, PF_Err code) {
+        if (call == "checkout_layer") {
+            simhost::SetFailureCode(host(), call, code);
+        } else {
+            simhost::Params(host()).SetFailureCode(call, code);
+        }
+    };
+    for (const char* call : {"checkout_param", "checkin_param", "checkout_layer"}) {
+        setCode(call, PF_Interrupt_CANCEL);
+        int interrupted = 0;
+        for (int n = 1; n < 400; ++n) {
+            host().Faults().Clear();
+            host().Faults().FailCall(call, n);
+            const simhost::FrameResult r = Frame();
+            if (r.preRender.err == PF_Err_NONE) break;  // the n-th call now lies past the pre-render
+            ++interrupted;
+            const std::string what = std::string(call) + " #" + std::to_string(n);
+            EXPECT_EQ(r.preRender.err, PF_Interrupt_CANCEL) << what;
+            EXPECT_EQ(r.preRender.return_msg, "") << what;
+            EXPECT_TRUE(within(r.preRenderOutput.result_rect)) << what << ": " << Text(r.preRenderOutput.result_rect);
+            EXPECT_TRUE(within(r.preRenderOutput.max_result_rect))
+                << what << ": " << Text(r.preRenderOutput.max_result_rect);
+            EXPECT_EQ(r.preRenderOutput.flags, PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS) << what;
+        }
+        // The glow mode and the two views come first, then the effect's own parameters; the input, the dirt and
+        // the mask are checked out.
+        EXPECT_GE(interrupted, std::string(call) == "checkout_layer" ? 4 : 20) << call;
+        host().Faults().Clear();
+        setCode(call, PF_Err_INTERNAL_STRUCT_DAMAGED);
+    }
+}
+
+// A parameter read that fails for any other reason, in the first reads or in the rest, is reported and ends the
+// pre-render before any layer checkout.
+TEST_F(PreRenderThroughHost, FailedParameterReadIsReportedBeforeAnyCheckout) {
+    for (int n : {1, 2, 3, 4, 10}) {
+        host().Faults().FailCall("checkout_param", n);
+        const simhost::FrameResult r = Frame();
+        EXPECT_EQ(r.preRender.err, PF_Err_INTERNAL_STRUCT_DAMAGED) << n;
+        EXPECT_TRUE(r.checkouts.empty()) << n;
+        EXPECT_NE(r.preRender.return_msg.find("Error on PreRender InitParams!"), std::string::npos)
+            << n << ": " << r.preRender.return_msg;
+        EXPECT_FALSE(r.rendered) << n;
+    }
+}
+
 }  // namespace

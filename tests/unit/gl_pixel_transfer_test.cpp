@@ -5,6 +5,7 @@
 #include <array>
 #include <atomic>
 #include <cstdio>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,41 @@ TEST(TransferCallbacks, FloatGoesUpPremultipliedWithoutClamping) {
     EXPECT_EQ(glm::unpackHalf1x16(half[0]), 1.5f);
     EXPECT_EQ(glm::unpackHalf1x16(half[1]), -0.5f);
     EXPECT_EQ(glm::unpackHalf1x16(half[2]), 0.125f);
+}
+
+// A NaN or an infinity in the source, or one made by premultiplying (infinity times alpha 0), goes up as 0 in
+// both float formats; a finite value beyond the largest half float saturates there instead of becoming infinite.
+TEST(TransferCallbacks, NonFiniteGoesUpAsZeroAndHalfFloatsSaturate) {
+    constexpr float kInf = std::numeric_limits<float>::infinity();
+    constexpr float kNaN = std::numeric_limits<float>::quiet_NaN();
+    const struct {
+        const char* what;
+        PF_PixelFloat in;               // alpha, red, green, blue
+        std::array<float, 3> full;      // what the float buffer holds
+        std::array<float, 3> half;      // what the half buffer holds
+    } cases[] = {
+        {"NaN and infinities", {1.f, kNaN, kInf, -kInf}, {0.f, 0.f, 0.f}, {0.f, 0.f, 0.f}},
+        {"infinity times alpha 0", {0.f, kInf, 2.f, -kInf}, {0.f, 0.f, 0.f}, {0.f, 0.f, 0.f}},
+        {"NaN alpha", {kNaN, 1.f, 1.f, 1.f}, {0.f, 0.f, 0.f}, {0.f, 0.f, 0.f}},
+        {"beyond the half range", {1.f, 70000.f, -70000.f, 1e30f}, {70000.f, -70000.f, 1e30f},
+         {65504.f, -65504.f, 65504.f}},
+        {"premultiplied past it", {2.f, 40000.f, 32752.f, -40000.f}, {80000.f, 65504.f, -80000.f},
+         {65504.f, 65504.f, -65504.f}},
+    };
+    PF_LayerDef world{};
+    world.width = 1;
+    for (const auto& c : cases) {
+        PF_PixelFloat in = c.in, out{};
+        std::array<float, 3> full{-1.f, -1.f, -1.f};
+        rgb_transfer_data data{full.data(), &world};
+        EXPECT_EQ(RGB_In32(&data, 0, 0, &in, &out), PF_Err_NONE);
+        EXPECT_EQ(full, c.full) << c.what;
+
+        std::array<uint16_t, 3> half{};
+        data.buffer = half.data();
+        EXPECT_EQ(RGB_InHalf32(&data, 0, 0, &in, &out), PF_Err_NONE);
+        for (size_t i = 0; i < 3; ++i) EXPECT_EQ(glm::unpackHalf1x16(half[i]), c.half[i]) << c.what << " " << i;
+    }
 }
 
 TEST(TransferCallbacks, ComingDownIsOpaqueWhateverTheBufferHolds) {
@@ -326,6 +362,61 @@ TEST_F(Transfer, MissingIterationSuiteIsThrownWithEverythingReleased) {
     }
     EXPECT_EQ(host().Counts(kPFHandleSuite, kPFHandleSuiteVersion2).acquires,
               host().Counts(kPFHandleSuite, kPFHandleSuiteVersion2).releases);
+}
+
+// With half floats on, a value beyond the half range comes back at the largest half float, never infinite.
+TEST_F(Transfer, HalfFloatUploadSaturatesAtTheLargestHalf) {
+    PX_FBO2 target;
+    ASSERT_EQ(target.CreateTextureFBO2(&in_, 2, 1, GL_CLAMP_TO_EDGE, GL_RGB16F), PF_Err_NONE);
+    SimWorld source(2, 1, PixelDepth::k32f);
+    source.At<PF_PixelFloat>(0, 0) = {1.f, 70000.f, -70000.f, 65504.f};
+    source.At<PF_PixelFloat>(1, 0) = {1.f, 1e20f, 2.f, std::numeric_limits<float>::infinity()};
+    ASSERT_EQ(target.UploadToTexture(source.world(), 32, 1), PF_Err_NONE);
+    SimWorld back(2, 1, PixelDepth::k32f);
+    ASSERT_EQ(target.FBOtoEffectWorld(back.world(), 32, 1), PF_Err_NONE);
+    const PF_PixelFloat first = back.At<PF_PixelFloat>(0, 0), second = back.At<PF_PixelFloat>(1, 0);
+    EXPECT_EQ(first.red, 65504.f);
+    EXPECT_EQ(first.green, -65504.f);
+    EXPECT_EQ(first.blue, 65504.f);
+    EXPECT_EQ(second.red, 65504.f);
+    EXPECT_EQ(second.green, 2.f);
+    EXPECT_EQ(second.blue, 0.f) << "an infinite source counts as 0";
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+}
+
+// A read-back from the window's framebuffer, from a name that is no framebuffer, or from one with nothing
+// attached is refused and logged: the world keeps what it held and no GL error is left behind.
+TEST_F(Transfer, ReadBackFromAFramebufferThatIsNotThereIsRefused) {
+    GLuint incomplete = 0;
+    glGenFramebuffers(1, &incomplete);
+    glBindFramebuffer(GL_FRAMEBUFFER, incomplete);  // made, with no attachment
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    const struct {
+        const char* what;
+        GLuint framebuffer;
+        const char* log;
+    } cases[] = {
+        {"the window's", 0, "FBOtoEffectWorld() called without valid framebuffer: 0\n"},
+        {"never made", 4321, "FBOtoEffectWorld() called without valid framebuffer: 4321\n"},
+        {"nothing attached", incomplete, "FBOtoEffectWorld() called with incomplete framebuffer "},
+    };
+    for (const auto& c : cases) {
+        for (int bitDepth : {8, 32}) {
+            SimWorld world(3, 2, bitDepth == 8 ? PixelDepth::k8 : PixelDepth::k32f);
+            if (bitDepth == 8) world.At<PF_Pixel>(1, 1) = {7, 7, 7, 7};
+            else world.At<PF_PixelFloat>(1, 1) = {7.f, 7.f, 7.f, 7.f};
+            while (glGetError() != GL_NO_ERROR) {
+            }
+            const int before = CountOccurrences(Log(), c.log);
+            EXPECT_NE(FBOtoEffectWorld(&in_, c.framebuffer, world.world(), bitDepth, 0), PF_Err_NONE) << c.what;
+            EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR)) << c.what;
+            EXPECT_EQ(CountOccurrences(Log(), c.log), before + 1) << c.what << "\n" << Log();
+            if (bitDepth == 8) EXPECT_EQ(world.At<PF_Pixel>(1, 1).alpha, 7) << c.what << ": the world is not written";
+            else EXPECT_EQ(world.At<PF_PixelFloat>(1, 1).alpha, 7.f) << c.what << ": the world is not written";
+            ExpectDefaultTransferState();
+        }
+    }
+    glDeleteFramebuffers(1, &incomplete);
 }
 
 TEST_F(Transfer, FreeReadBackReadsTheNamedFramebuffer) {

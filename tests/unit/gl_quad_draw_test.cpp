@@ -197,6 +197,26 @@ TEST_F(QuadDraw, QuadFillsTheWholeTargetAndEmptiesTheMap) {
     EXPECT_EQ(binding, 0);
 }
 
+// An error left pending by earlier GL work shows up at the vertex array's making; the array was made, so the
+// draw goes on and fills the target.
+TEST_F(QuadDraw, DrawGoesOnPastAnErrorLeftPendingByEarlierWork) {
+    const GLuint program = Build(kColorFragment);
+    PX_FBO2 target;
+    ASSERT_EQ(target.CreateTextureFBO2(nullptr, 3, 2, GL_CLAMP_TO_EDGE, GL_RGB32F), PF_Err_NONE);
+    glEnable(GLenum(0xFFFF));  // GL_INVALID_ENUM, left pending
+    UniformMap uniforms{{"fillColor", VEC4({0.5f, 1.5f, 3.f, 1.f})}};
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(target.RenderQuad2(program, uniforms), PF_Err_NONE);
+    testing::internal::GetCapturedStderr();
+    const std::vector<float> pixels = ReadRGBA(target.m_FBO_ID, 3, 2);
+    for (size_t i = 0; i < pixels.size(); i += 4) {
+        ASSERT_EQ(pixels[i], 0.5f) << i / 4;
+        ASSERT_EQ(pixels[i + 1], 1.5f) << i / 4;
+        ASSERT_EQ(pixels[i + 2], 3.f) << i / 4;
+    }
+    EXPECT_EQ(LogText().find("OpenGL error occurred in RenderPOD2"), std::string::npos) << LogText();
+}
+
 TEST_F(QuadDraw, TextureCoordinatesRunFromZeroToOneFromTheBottomLeft) {
     const GLuint program = Build(kTexCoordFragment);
     PX_FBO2 target;

@@ -115,6 +115,9 @@ TEST_F(RenderTarget, FramebufferWithoutTextureIsIncomplete) {
     PX_FBO2 target;
     EXPECT_EQ(target.CreateFBO2(), PF_Err_OUT_OF_MEMORY);
     EXPECT_EQ(target.m_FBO_ID, 0u);
+    // The creation left its framebuffer bound; deleting it is what brings the binding back to 0.
+    EXPECT_EQ(Binding(GL_FRAMEBUFFER_BINDING), 0) << "the incomplete framebuffer is deleted";
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
     EXPECT_NE(LogText().find("OpenGL error occurred in Framebuffer Error - "
                              "GL_FRAMEBUFFER_INCOMPLETE_MISSING_ATTACHMENTCode: 36055\n: "),
               std::string::npos)
@@ -199,6 +202,50 @@ TEST_F(RenderTarget, ClearingReturnsADrawnTargetToTransparentBlack) {
         EXPECT_EQ(pixels[i + 2], 0.f);
     }
     EXPECT_EQ(Binding(GL_FRAMEBUFFER_BINDING), 0);
+}
+
+// An error left pending by earlier GL work is drained first, never blamed on the clearing.
+TEST_F(RenderTarget, ClearingDrainsErrorsLeftByEarlierWork) {
+    PX_FBO2 target;
+    ASSERT_EQ(target.CreateTextureFBO2(nullptr, 2, 2, GL_CLAMP_TO_EDGE, GL_RGB32F), PF_Err_NONE);
+    glBindFramebuffer(GL_FRAMEBUFFER, target.m_FBO_ID);
+    glClearColor(0.25f, 0.5f, 0.75f, 1.f);
+    glClear(GL_COLOR_BUFFER_BIT);
+    glBindFramebuffer(GL_FRAMEBUFFER, 0);
+    glEnable(GLenum(0xFFFF));  // GL_INVALID_ENUM, left pending
+    glEnable(GLenum(0xFFFE));
+
+    EXPECT_EQ(target.ClearFBO2(), PF_Err_NONE);
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    EXPECT_EQ(LogText(), "");
+    const std::vector<float> pixels = ReadRGBA(target.m_FBO_ID, 2, 2);
+    for (size_t i = 0; i < pixels.size(); i += 4) {
+        EXPECT_EQ(pixels[i], 0.f) << i / 4;
+        EXPECT_EQ(pixels[i + 2], 0.f) << i / 4;
+    }
+}
+
+// A framebuffer name that is not one fails the clearing at its first call, which is logged; no later call is
+// made, so the clear colour stays as it was, and no error is left behind.
+TEST_F(RenderTarget, ClearingAFramebufferThatIsNotThereFailsAtTheBinding) {
+    PX_FBO2 target;
+    target.m_FBO_ID = 0x7FFFF0;  // never generated
+    ASSERT_FALSE(glIsFramebuffer(target.m_FBO_ID));
+    glClearColor(0.5f, 0.5f, 0.5f, 0.5f);
+    testing::internal::CaptureStderr();
+    EXPECT_EQ(target.ClearFBO2(), PF_Err_INVALID_CALLBACK);
+    const std::string printed = StopCapturingStderr();
+    EXPECT_NE(printed.find("glBindFramebuffer(GL_FRAMEBUFFER, m_FBO_ID)"), std::string::npos) << printed;
+    const std::string log = LogText();
+    EXPECT_EQ(CountOccurrences(log, "OpenGL error occurred in ClearFBO: "), 1) << log;
+    EXPECT_NE(log.find("in operation glBindFramebuffer(GL_FRAMEBUFFER, m_FBO_ID): GL_INVALID_OPERATION"),
+              std::string::npos)
+        << log;
+    GLfloat clear[4] = {};
+    glGetFloatv(GL_COLOR_CLEAR_VALUE, clear);
+    EXPECT_EQ(clear[0], 0.5f) << "the sequence stopped at the failed binding";
+    EXPECT_EQ(glGetError(), GLenum(GL_NO_ERROR));
+    target.m_FBO_ID = 0;
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <limits>
 #include <vector>
 
 #include "host/RenderSettings.h"
@@ -81,6 +82,23 @@ TEST(GlowLevels, ZeroRadiusGivesOneTapAndNoStep) {
     EXPECT_EQ(m.strideY, 0.0f);
     EXPECT_EQ(m.width, 200);
     EXPECT_EQ(m.height, 100);
+}
+
+// A host that sends a downsample factor of 0 leaves a radius of 0 and a steps multiplier of 1 / 0 (or 0 / 0 when
+// no preset was read): one level of one tap, no step and the output's size, with no NaN reaching an int.
+TEST(GlowLevels, ZeroDownsampleFactorGivesOneTapAndNoStep) {
+    for (float steps : {std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN()}) {
+        Chain chain(0, 4, 0.9f, 0.0f, 1.0, steps);
+        ASSERT_EQ(chain.p.bloomMips.size(), 1u) << steps;
+        const bloomMip& m = chain.p.bloomMips[0];
+        EXPECT_EQ(m.weight, 1.0f) << steps;
+        EXPECT_EQ(m.tapsX, 1) << steps;
+        EXPECT_EQ(m.tapsY, 1) << steps;
+        EXPECT_EQ(m.strideX, 0.0f) << steps;
+        EXPECT_EQ(m.strideY, 0.0f) << steps;
+        EXPECT_EQ(m.width, 200) << steps;
+        EXPECT_EQ(m.height, 100) << steps;
+    }
 }
 
 TEST(GlowLevels, StandardRadius15WeightsFollowTheRamps) {

@@ -41,7 +41,7 @@ void ExpectFloats(const UniformMap& map, const char* name, std::initializer_list
         EXPECT_FLOAT_EQ(it->second.payload.f[i++], v) << "component " << i;
 }
 
-TEST(SendPreProcUniforms, SetsTheElevenEntriesFromTheSettings)
+TEST(SendPreProcUniforms, SetsTheTwelveEntriesFromTheSettings)
 {
     myParams p;
     PF_EffectWorld output = {};
@@ -59,6 +59,7 @@ TEST(SendPreProcUniforms, SetsTheElevenEntriesFromTheSettings)
     p.aberrationMode = 3;
     p.pixelOffset = 4.f;
     p.simpleExposure = true;
+    p.halfFloat = true;
 
     // An entry of the pass chain survives; one of the same name is replaced.
     UniformMap map;
@@ -68,7 +69,9 @@ TEST(SendPreProcUniforms, SetsTheElevenEntriesFromTheSettings)
 
     EXPECT_EQ(Names(map), (std::set<std::string>{"videoTexture", "satBiasF", "threshold", "thresholdSmooth", "exposure",
                                                  "gammaCorrect", "custom_gammaF", "blendModeE", "viewE",
-                                                 "aberration_modeE", "aberration_amountF", "simple_exposureB"}));
+                                                 "aberration_modeE", "aberration_amountF", "simple_exposureB",
+                                                 "halfFloatB"}));
+    ExpectInt(map, "halfFloatB", 1);
     EXPECT_EQ(map["videoTexture"].tag, UniformTag_Tex2D);
     ExpectFloats(map, "satBiasF", {-0.25f});
     ExpectFloats(map, "threshold", {0.3f});
@@ -235,14 +238,16 @@ struct PostSettings {
     }
 };
 
-TEST(SendPostProcUniforms, SetsTheThirteenEntriesFromTheSettings)
+TEST(SendPostProcUniforms, SetsTheFourteenEntriesFromTheSettings)
 {
     PostSettings s;
     UniformMap map;
     SendPostProcUniforms(map, s.p);
     EXPECT_EQ(Names(map), (std::set<std::string>{"simple_exposureB", "gammaCorrect", "custom_gammaF", "blendMode",
                                                  "unmult", "exposure", "tintMix", "clampMixF", "tonemapE",
-                                                 "tintColor", "tintMode", "tintMultiB", "tintColorOuter"}));
+                                                 "tintColor", "tintMode", "tintMultiB", "tintColorOuter",
+                                                 "halfFloatB"}));
+    ExpectInt(map, "halfFloatB", 0);
     ExpectInt(map, "simple_exposureB", 1);
     ExpectInt(map, "gammaCorrect", 1);
     ExpectFloats(map, "custom_gammaF", {2.4f});

@@ -208,6 +208,21 @@ TEST_F(WarningTextDraw, ASurfaceCairoCannotMakeReturnsOutOfMemoryAndDrawsNothing
     for (int x = 0; x < dst.width(); x += 97) ASSERT_EQ(dst.At<PF_Pixel>(x, 1).alpha, 0) << x;
 }
 
+// An output without a pixel is nothing to draw, not a failure.
+TEST_F(WarningTextDraw, AnOutputWithoutPixelsDrawsNothingAndSucceeds) {
+    const struct {
+        A_long width, height;
+    } sizes[] = {{0, 20}, {20, 0}, {0, 0}};
+    for (PixelDepth depth : {PixelDepth::k8, PixelDepth::k32f}) {
+        Settings(depth, 1.0f, 0);
+        for (const auto& size : sizes) {
+            SimWorld dst(size.width, size.height, depth);
+            EXPECT_EQ(Draw("Velloran 2 warning:", dst, 0), PF_Err_NONE) << size.width << " x " << size.height;
+            EXPECT_TRUE(dst.PaddingIntact());
+        }
+    }
+}
+
 TEST_F(WarningTextDraw, HostFailuresAreReturnedLoggedAndReleaseEverything) {
     struct Case {
         const char* call;
