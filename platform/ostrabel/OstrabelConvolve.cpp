@@ -133,8 +133,9 @@ KernelSpectrum MakeKernelSpectrum(const IrisWeights& iris, double cells_per_iris
                     }
                 });
 
-    // Vertical pass straight into the transform array. Kernel offset (dx, dy) lands at (dx mod Nx, dy mod Ny);
-    // the iris's top rows are upward, that is at positive GL offsets, hence dy = -t for top-down cell t.
+    // Vertical pass straight into the transform array. Kernel offset (dx, dy) lands at (dx mod Nx, dy mod Ny).
+    // The caller's images hold the picture's top row in row 0, as the iris does, so top-down cell t is row
+    // offset dy = t: a point lights its iris the same way up as the picture, the iris's top rows toward row 0.
     std::vector<Complex> values(nx * ny, Complex{0.0f, 0.0f});
     const double scale = 1.0 / (iris.total * double(nx) * double(ny));
     ParallelFor(cells_y, WorkersFor(cells_y * cells_x, workers), [&](std::size_t begin, std::size_t end) {
@@ -147,7 +148,7 @@ KernelSpectrum MakeKernelSpectrum(const IrisWeights& iris, double cells_per_iris
                 const float* row = &rows[(std::size_t(oy.first[cy]) + (k - oy.start[cy])) * cells_x];
                 for (std::size_t c = 0; c < cells_x; ++c) sum[c] += length * row[c];
             }
-            const long dy = -(long(cy) - reach_y);
+            const long dy = long(cy) - reach_y;
             Complex* out = &values[std::size_t((dy + long(ny)) % long(ny)) * nx];
             for (std::size_t c = 0; c < cells_x; ++c) {
                 const long dx = long(c) - reach_x;
@@ -293,9 +294,9 @@ RgbaImage EnlargeFromGrid(const RgbaImage& grid, int cell, int width, int height
                             const std::size_t i = std::size_t(ix[std::size_t(x)]) * 4;
                             const float f = fx[std::size_t(x)];
                             for (int c = 0; c < 4; ++c) {
-                                const float bottom = row0[i + c] + (row0[i + 4 + c] - row0[i + c]) * f;
-                                const float top = row1[i + c] + (row1[i + 4 + c] - row1[i + c]) * f;
-                                out[x * 4 + c] = std::max(0.0f, bottom + (top - bottom) * fy);
+                                const float first = row0[i + c] + (row0[i + 4 + c] - row0[i + c]) * f;
+                                const float second = row1[i + c] + (row1[i + 4 + c] - row1[i + c]) * f;
+                                out[x * 4 + c] = std::max(0.0f, first + (second - first) * fy);
                             }
                         }
                     }
