@@ -9,7 +9,8 @@
 //   DeletePipelineCtx(pipeline)                          once, with the context current
 //
 // Both handles are opaque. Every function may be called on several threads at once, each thread with its own
-// context and pipeline object; the library keeps no global mutable state and leaves the GL state as it found it.
+// context and pipeline object (which keeps the transform plans of the sizes it met); the library's only global
+// state is FFTW's planner, which one lock serialises. It leaves the GL state as it found it.
 #pragma once
 
 #include "AE_Effect.h"

@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "OstrabelTransforms.h"
+
 namespace ostrabel {
 
 // Non-negative weights of the iris image, rows top-down as the host stores them.
@@ -56,7 +58,8 @@ int WorkingCellSize(int sampling_level, double radius);
 // so one bright pixel becomes the iris centred on it and the same way up as the image (the iris's top row
 // toward row 0). The image is black beyond its edges. A radius under half a pixel returns the source
 // unchanged. Never negative. `workers` bounds the threads used.
+// `transforms` keeps the plans of the transform sizes met so far for the next call.
 RgbaImage ConvolveWithIris(const RgbaImage& source, const IrisWeights& iris, double radius, int sampling_level,
-                           unsigned workers);
+                           TransformCache& transforms, unsigned workers);
 
 }  // namespace ostrabel

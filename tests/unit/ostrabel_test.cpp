@@ -297,13 +297,16 @@ protected:
 // The convolution itself
 // ---------------------------------------------------------------------------------------------------------
 
-// A 9 by 5 iris at radius 4.5 maps one iris pixel onto one buffer pixel, so the result must be the direct sum
-// out(x, y) = sum w(i, j) / W * src(x - (i - 4), y - (j - 2)): a true convolution, both images' row 0 the top.
+// An odd w by h iris at radius max(w, h) / 2 maps one iris pixel onto one buffer pixel, so the result must be
+// the direct sum out(x, y) = sum w(i, j) / W * src(x - (i - w / 2), y - (j - h / 2)): a true convolution, both
+// images' row 0 the top. Small kernels are summed directly and larger ones through transforms; the cases
+// straddle the change at 121 cells and reach well into both.
 struct DirectCase {
     const char* name;
     Depth depth;
     int width, height;
     int sampling_level;
+    int iris_width, iris_height;
 };
 void PrintTo(const DirectCase& c, std::ostream* os) { *os << c.name; }
 
@@ -313,38 +316,47 @@ TEST_P(OstrabelDirect, MatchesTheDirectConvolutionSum) {
     const DirectCase& c = GetParam();
     std::mt19937 random(7);
     std::uniform_real_distribution<float> value(0.0f, 1.0f);
-    IrisWorld iris(c.depth, 9, 5, [&](int, int, float& grey, float& alpha) {
+    IrisWorld iris(c.depth, c.iris_width, c.iris_height, [&](int, int, float& grey, float& alpha) {
         grey = value(random);
         alpha = value(random);
     });
     const Image source = RandomImage(c.width, c.height, 11);
-    const Image result = Convolve(pipeline_, iris, source, c.sampling_level, 4.5f);
+    const float radius = float(std::max(c.iris_width, c.iris_height)) / 2.0f;
+    const Image result = Convolve(pipeline_, iris, source, c.sampling_level, radius);
 
     double total = 0.0;
-    for (int j = 0; j < 5; ++j)
-        for (int i = 0; i < 9; ++i) total += iris.Weight(i, j);
+    for (int j = 0; j < c.iris_height; ++j)
+        for (int i = 0; i < c.iris_width; ++i) total += iris.Weight(i, j);
+    const int half_w = c.iris_width / 2, half_h = c.iris_height / 2;
     double worst = 0.0;
     for (int y = 0; y < c.height; ++y)
         for (int x = 0; x < c.width; ++x)
             for (int ch = 0; ch < 4; ++ch) {
                 double expected = 0.0;
-                for (int j = 0; j < 5; ++j)
-                    for (int i = 0; i < 9; ++i) {
-                        const int sx = x - (i - 4), sy = y - (j - 2);
+                for (int j = 0; j < c.iris_height; ++j)
+                    for (int i = 0; i < c.iris_width; ++i) {
+                        const int sx = x - (i - half_w), sy = y - (j - half_h);
                         if (sx >= 0 && sy >= 0 && sx < c.width && sy < c.height)
                             expected += iris.Weight(i, j) / total * source.at(sx, sy, ch);
                     }
                 worst = std::max(worst, std::fabs(expected - result.at(x, y, ch)));
             }
+    // Values up to 2; float sums and single-precision transforms both stay near 1e-6 here.
     EXPECT_LT(worst, 2e-5);
     ExpectDefaultBindings();
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, OstrabelDirect,
-                         ::testing::Values(DirectCase{"Float", Depth::k32, 37, 29, 3},
-                                           DirectCase{"EightBit", Depth::k8, 37, 29, 1},
-                                           DirectCase{"WiderThanManyThreadsNeed", Depth::k32, 150, 100, 5}),
-                         [](const ::testing::TestParamInfo<DirectCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OstrabelDirect,
+    ::testing::Values(DirectCase{"Float", Depth::k32, 37, 29, 3, 9, 5},
+                      DirectCase{"EightBit", Depth::k8, 37, 29, 1, 9, 5},
+                      DirectCase{"WiderThanManyThreadsNeed", Depth::k32, 150, 100, 5, 9, 5},
+                      DirectCase{"LargestDirectKernel", Depth::k32, 41, 33, 1, 11, 11},
+                      DirectCase{"LongThinDirectKernel", Depth::k32, 41, 33, 1, 23, 5},
+                      DirectCase{"SmallestTransformedKernel", Depth::k32, 41, 33, 1, 13, 11},
+                      DirectCase{"WideTransformedKernel", Depth::k8, 90, 61, 3, 41, 23},
+                      DirectCase{"KernelWiderThanTheImage", Depth::k32, 25, 19, 1, 61, 9}),
+    [](const ::testing::TestParamInfo<DirectCase>& info) { return info.param.name; });
 
 // One bright point: the 200 by 100 iris comes back the same way up, its longer side over twice the radius.
 struct ImpulseCase {
