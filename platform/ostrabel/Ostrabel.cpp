@@ -1,5 +1,5 @@
 // The library's C entry points and its GL side: the source is read back once into the cache, convolved on the
-// CPU (see OstrabelConvolve.cpp for why) and written into the destination through a temporary texture and a
+// CPU (see OstrabelConvolve.cpp for how) and written into the destination through a temporary texture and a
 // framebuffer blit, which works for any colour format of the destination, texture or renderbuffer.
 #include "Ostrabel.h"
 
@@ -27,10 +27,11 @@ constexpr unsigned kMostWorkers = 8;
 struct Pipeline {
     void* gl_context = nullptr;
     unsigned workers = 1;
+    ostrabel::TransformCache transforms;  // used by the pipeline's one render thread at a time
 };
 
 struct BlurCache {
-    const Pipeline* pipeline = nullptr;
+    Pipeline* pipeline = nullptr;
     ostrabel::IrisWeights iris;
     ostrabel::RgbaImage source;
 };
@@ -267,7 +268,7 @@ void* CreateOstrabelImageCacheGL(PF_InData* in_data, void* pipeline, int /*bit_d
             return nullptr;
         }
         auto cache = std::make_unique<BlurCache>();
-        cache->pipeline = static_cast<const Pipeline*>(pipeline);
+        cache->pipeline = static_cast<Pipeline*>(pipeline);
         if (!CopyIrisWeights(in_data, iris_world, cache->iris, error_buffer, error_capacity)) return nullptr;
         if (!ReadFramebuffer(source_framebuffer, width, height, cache->source, error_buffer, error_capacity))
             return nullptr;
@@ -285,8 +286,8 @@ void OstrabelGL(void* cache, int sampling_level, unsigned int destination_frameb
     if (!cache || width <= 0 || height <= 0) return;
     try {
         const BlurCache& blur = *static_cast<const BlurCache*>(cache);
-        const ostrabel::RgbaImage result =
-            ostrabel::ConvolveWithIris(blur.source, blur.iris, radius, sampling_level, blur.pipeline->workers);
+        const ostrabel::RgbaImage result = ostrabel::ConvolveWithIris(
+            blur.source, blur.iris, radius, sampling_level, blur.pipeline->transforms, blur.pipeline->workers);
         WriteFramebuffer(destination_framebuffer, width, height, result);
     } catch (...) {
         // Out of memory: the destination keeps what it held; there is no channel to report through.

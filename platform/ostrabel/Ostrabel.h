@@ -9,7 +9,8 @@
 //   DeletePipelineCtx(pipeline)                          once, with the context current
 //
 // Both handles are opaque. Every function may be called on several threads at once, each thread with its own
-// context and pipeline object; the library keeps no global mutable state and leaves the GL state as it found it.
+// context and pipeline object (which keeps the transform plans of the sizes it met); the library's only global
+// state is FFTW's planner, which one lock serialises. It leaves the GL state as it found it.
 #pragma once
 
 #include "AE_Effect.h"
@@ -36,8 +37,10 @@ OSTRABEL_API void* CreateOstrabelImageCacheGL(PF_InData* in_data, void* pipeline
                                               char* error_buffer, int error_capacity);
 
 // Writes the cached source convolved with the iris into the destination framebuffer (a target of the source's
-// size). The iris is scaled so that its longer side spans 2 * `radius` pixels, centred and upright; its weights
-// sum to 1. A radius under half a pixel copies the source. `sampling_level` runs from 1 (finest kernel) to 5
+// size). The iris is scaled so that its longer side spans 2 * `radius` pixels and centred; its weights sum to 1.
+// It is placed the same way up as the image: the iris world's top row (host row 0) toward the framebuffer's
+// row 0, so that with images that hold the picture's top row in GL row 0 a bright point lights the iris
+// upright. A radius under half a pixel copies the source. `sampling_level` runs from 1 (finest kernel) to 5
 // (coarsest, fastest). A null cache does nothing.
 OSTRABEL_API void OstrabelGL(void* cache, int sampling_level, unsigned int destination_framebuffer, int width,
                              int height, float radius);

@@ -1,19 +1,22 @@
-// Why an FFT on the CPU: the kernel is an arbitrary image (a bokeh shape with hard edges), so it does not
-// separate into passes, and a direct convolution costs one multiply-add per kernel cell per pixel, which grows
-// with the square of the radius. Through the frequency domain the cost per pixel is a few FFT butterflies,
-// whatever the radius. The padding that keeps the circular convolution from wrapping is bounded too: the
-// kernel is cropped to offsets smaller than the image (no output pixel can reach farther), and a transform of
-// length n + reach already keeps every output sample clean. The sampling level then only chooses the grid
-// the convolution runs on: at coarse levels a wide kernel runs on a grid of `WorkingCellSize` pixels per cell,
-// which keeps at most a level-given number of cells across the kernel and makes the cost fall with the radius.
+// Why two ways: the kernel is an arbitrary image (a bokeh shape with hard edges), so it does not separate into
+// passes. A direct sum costs one multiply-add per kernel cell per pixel, which is the cheapest way for small
+// kernels but grows with the square of the radius; through the frequency domain the cost per pixel is a few
+// transform butterflies, whatever the radius. Kernels of up to `kMostDirectCells` cells are summed directly,
+// larger ones go through real-input transforms (FFTW). The padding that keeps the circular convolution from
+// wrapping is bounded: the kernel is cropped to offsets smaller than the image (no output pixel can reach
+// farther), and a transform of length n + reach already keeps every output sample clean. The sampling level
+// only chooses the grid the convolution runs on: at coarse levels a wide kernel runs on a grid of
+// `WorkingCellSize` pixels per cell, which keeps at most a level-given number of cells across the kernel and
+// makes the cost fall with the radius.
 #include "OstrabelConvolve.h"
 
 #include <algorithm>
 #include <cmath>
+#include <complex>
 #include <exception>
 #include <thread>
 
-#include "OstrabelFFT.h"
+#include "OstrabelTransforms.h"
 
 namespace ostrabel {
 
@@ -21,8 +24,6 @@ namespace {
 
 // Below this many transform values per thread, starting a thread costs more than it saves.
 constexpr std::size_t kValuesPerWorker = 8192;
-// Columns gathered together, so that every row read brings a whole cache line of useful values.
-constexpr std::size_t kColumnBlock = 8;
 
 unsigned WorkersFor(std::size_t values, unsigned workers) {
     std::size_t wanted = std::max<std::size_t>(1, values / kValuesPerWorker);
@@ -101,22 +102,29 @@ int KernelReach(int iris_size, double cells_per_iris_pixel) {
     return std::max(0, int(std::ceil(half_span - 0.5 - 1e-9)));
 }
 
-// The spectrum of the kernel, transposed (column x holds its Ny values contiguously) for the column pass, and
-// scaled by 1 / (Nx Ny) so that the inverse transform needs no further scaling.
-struct KernelSpectrum {
-    std::size_t nx = 0, ny = 0;
-    std::vector<Complex> columns;  // nx * ny, column-major
+// The largest kernel summed directly: 11 by 11 cells. Measured on one thread, a direct sum of that many
+// multiply-adds per value costs about what the transforms of a level cost, and grows from there.
+constexpr std::size_t kMostDirectCells = 121;
+
+// The kernel on the grid, normalised to sum 1: `cells_y` rows of `cells_x` cells, cell (c, r) weighing the
+// offset (c - reach_x, r - reach_y). The caller's images hold the picture's top row in row 0, as the iris does,
+// so the iris's top-down cell row r is row offset r - reach_y: a point lights its iris the same way up as the
+// picture, the iris's top rows toward row 0.
+struct Kernel {
+    int reach_x = 0, reach_y = 0;
+    std::size_t cells_x = 1, cells_y = 1;
+    std::vector<float> weights;  // cells_y * cells_x, row-major
 };
 
-void TransformColumns(std::vector<Complex>& values, std::size_t nx, std::size_t ny, const FftPlan& plan_y,
-                      unsigned workers, std::vector<Complex>* transposed_out, const KernelSpectrum* multiply_by);
-
-KernelSpectrum MakeKernelSpectrum(const IrisWeights& iris, double cells_per_iris_pixel, int reach_x, int reach_y,
-                                  std::size_t nx, std::size_t ny, const FftPlan& plan_x, const FftPlan& plan_y,
-                                  unsigned workers) {
+Kernel MakeKernel(const IrisWeights& iris, double cells_per_iris_pixel, int reach_x, int reach_y, unsigned workers) {
     const AxisOverlap ox = OverlapAxis(iris.width, cells_per_iris_pixel, reach_x);
     const AxisOverlap oy = OverlapAxis(iris.height, cells_per_iris_pixel, reach_y);
-    const std::size_t cells_x = std::size_t(2 * reach_x + 1), cells_y = std::size_t(2 * reach_y + 1);
+    Kernel kernel;
+    kernel.reach_x = reach_x;
+    kernel.reach_y = reach_y;
+    kernel.cells_x = std::size_t(2 * reach_x + 1);
+    kernel.cells_y = std::size_t(2 * reach_y + 1);
+    const std::size_t cells_x = kernel.cells_x, cells_y = kernel.cells_y;
 
     // Horizontal pass: every iris row resampled onto the kernel's columns.
     std::vector<float> rows(std::size_t(iris.height) * cells_x);
@@ -133,13 +141,11 @@ KernelSpectrum MakeKernelSpectrum(const IrisWeights& iris, double cells_per_iris
                     }
                 });
 
-    // Vertical pass straight into the transform array. Kernel offset (dx, dy) lands at (dx mod Nx, dy mod Ny);
-    // the iris's top rows are upward, that is at positive GL offsets, hence dy = -t for top-down cell t.
-    std::vector<Complex> values(nx * ny, Complex{0.0f, 0.0f});
-    const double scale = 1.0 / (iris.total * double(nx) * double(ny));
+    // Vertical pass onto the kernel's rows.
+    kernel.weights.assign(cells_x * cells_y, 0.0f);
+    const double scale = 1.0 / iris.total;
     ParallelFor(cells_y, WorkersFor(cells_y * cells_x, workers), [&](std::size_t begin, std::size_t end) {
         std::vector<double> sum(cells_x);
-        std::vector<Complex> scratch(nx);
         for (std::size_t cy = begin; cy < end; ++cy) {
             std::fill(sum.begin(), sum.end(), 0.0);
             for (std::size_t k = oy.start[cy]; k < oy.start[cy + 1]; ++k) {
@@ -147,96 +153,108 @@ KernelSpectrum MakeKernelSpectrum(const IrisWeights& iris, double cells_per_iris
                 const float* row = &rows[(std::size_t(oy.first[cy]) + (k - oy.start[cy])) * cells_x];
                 for (std::size_t c = 0; c < cells_x; ++c) sum[c] += length * row[c];
             }
-            const long dy = -(long(cy) - reach_y);
-            Complex* out = &values[std::size_t((dy + long(ny)) % long(ny)) * nx];
-            for (std::size_t c = 0; c < cells_x; ++c) {
-                const long dx = long(c) - reach_x;
-                out[std::size_t((dx + long(nx)) % long(nx))] = {float(sum[c] * scale), 0.0f};
-            }
-            plan_x.Forward(out, scratch.data());
+            for (std::size_t c = 0; c < cells_x; ++c) kernel.weights[cy * cells_x + c] = float(sum[c] * scale);
         }
     });
-
-    KernelSpectrum spectrum;
-    spectrum.nx = nx;
-    spectrum.ny = ny;
-    TransformColumns(values, nx, ny, plan_y, workers, &spectrum.columns, nullptr);
-    return spectrum;
+    return kernel;
 }
 
-// Column transforms of a row-major nx by ny array, in blocks of adjacent columns. With `transposed_out` the
-// results go there column-major; with `multiply_by` each column is multiplied by the kernel's spectrum and
-// conjugated, then transformed again: the column half of the inverse transform, done while the column is at
-// hand, and written back in place.
-void TransformColumns(std::vector<Complex>& values, std::size_t nx, std::size_t ny, const FftPlan& plan_y,
-                      unsigned workers, std::vector<Complex>* transposed_out, const KernelSpectrum* multiply_by) {
-    if (transposed_out) transposed_out->assign(nx * ny, Complex{0.0f, 0.0f});
-    const std::size_t blocks = (nx + kColumnBlock - 1) / kColumnBlock;
-    ParallelFor(blocks, WorkersFor(nx * ny, workers), [&](std::size_t begin, std::size_t end) {
-        std::vector<Complex> block(kColumnBlock * ny), scratch(ny);
-        for (std::size_t b = begin; b < end; ++b) {
-            const std::size_t x0 = b * kColumnBlock, width = std::min(kColumnBlock, nx - x0);
-            for (std::size_t y = 0; y < ny; ++y)
-                for (std::size_t i = 0; i < width; ++i) block[i * ny + y] = values[y * nx + x0 + i];
-            for (std::size_t i = 0; i < width; ++i) {
-                Complex* column = &block[i * ny];
-                plan_y.Forward(column, scratch.data());
-                if (multiply_by) {
-                    const Complex* kernel = &multiply_by->columns[(x0 + i) * ny];
-                    for (std::size_t y = 0; y < ny; ++y) column[y] = Conjugate(column[y] * kernel[y]);
-                    plan_y.Forward(column, scratch.data());
-                }
-            }
-            if (transposed_out) {
-                std::copy(block.begin(), block.begin() + std::ptrdiff_t(width * ny),
-                          transposed_out->begin() + std::ptrdiff_t(x0 * ny));
-            } else {
-                for (std::size_t y = 0; y < ny; ++y)
-                    for (std::size_t i = 0; i < width; ++i) values[y * nx + x0 + i] = block[i * ny + y];
-            }
-        }
-    });
+// out(x, y) = sum over cells of weight(dx, dy) * grid(x - dx, y - dy), black beyond the grid's edges. All four
+// channels of a pixel lie together, so one cell's weight runs over a contiguous span of a row, which the
+// compiler vectorises.
+RgbaImage ConvolveDirect(const RgbaImage& grid, const Kernel& kernel, unsigned workers) {
+    const long width = grid.width, height = grid.height;
+    RgbaImage result;
+    result.width = grid.width;
+    result.height = grid.height;
+    result.pixels.resize(std::size_t(width) * std::size_t(height) * 4);  // every value is written below
+    const std::size_t cells = kernel.cells_x * kernel.cells_y;
+    ParallelFor(std::size_t(height), WorkersFor(std::size_t(width * height) * cells / 16, workers),
+                [&](std::size_t begin, std::size_t end) {
+                    std::vector<float> sum(std::size_t(width) * 4);
+                    for (std::size_t y = begin; y < end; ++y) {
+                        std::fill(sum.begin(), sum.end(), 0.0f);
+                        for (std::size_t r = 0; r < kernel.cells_y; ++r) {
+                            const long sy = long(y) - (long(r) - kernel.reach_y);
+                            if (sy < 0 || sy >= height) continue;
+                            const float* in = &grid.pixels[std::size_t(sy) * std::size_t(width) * 4];
+                            for (std::size_t c = 0; c < kernel.cells_x; ++c) {
+                                const float weight = kernel.weights[r * kernel.cells_x + c];
+                                if (weight == 0.0f) continue;
+                                const long dx = long(c) - kernel.reach_x;
+                                const long x0 = std::max(0L, dx), x1 = std::min(width, width + dx);
+                                if (x0 >= x1) continue;
+                                float* out = sum.data() + x0 * 4;
+                                const float* from = in + (x0 - dx) * 4;
+                                const long count = (x1 - x0) * 4;
+                                for (long i = 0; i < count; ++i) out[i] += weight * from[i];
+                            }
+                        }
+                        float* out = &result.pixels[y * std::size_t(width) * 4];
+                        for (std::size_t i = 0; i < sum.size(); ++i) out[i] = std::max(0.0f, sum[i]);
+                    }
+                });
+    return result;
 }
 
-// Convolves all four channels of `grid`, two at a time as the real and imaginary parts of one complex image
-// (the kernel is real, so the two do not mix), and clamps at 0 the small negative ringing of float FFTs.
-RgbaImage ConvolveGrid(const RgbaImage& grid, const KernelSpectrum& spectrum, const FftPlan& plan_x,
-                       const FftPlan& plan_y, unsigned workers) {
-    const std::size_t nx = spectrum.nx, ny = spectrum.ny;
+// Circular convolution through real-input transforms, one channel at a time (the channels on up to four
+// threads, each with its own buffers), clamping at 0 the small negative ringing of float transforms.
+RgbaImage ConvolveTransformed(const RgbaImage& grid, const Kernel& kernel, TransformCache& transforms,
+                              unsigned workers) {
     const std::size_t width = std::size_t(grid.width), height = std::size_t(grid.height);
+    // Circular convolution of length n + reach leaves outputs 0 .. n - 1 free of wrapped-around values.
+    const std::size_t nx = TransformCache::SmoothLength(width + std::size_t(kernel.reach_x));
+    const std::size_t ny = TransformCache::SmoothLength(height + std::size_t(kernel.reach_y));
+    const RealTransform2D& transform = transforms.Get(ny, nx);
+    const std::size_t spectrum_size = transform.SpectrumSize();
+
+    // The kernel's spectrum, scaled by 1 / (Nx Ny) so that the inverse transform needs no further scaling.
+    // Offset (dx, dy) lands at (dx mod Nx, dy mod Ny).
+    TransformBuffer<std::complex<float>> kernel_spectrum(spectrum_size);
+    {
+        TransformBuffer<float> padded(nx * ny);
+        std::fill(padded.data(), padded.data() + nx * ny, 0.0f);
+        const float scale = float(1.0 / (double(nx) * double(ny)));
+        for (std::size_t r = 0; r < kernel.cells_y; ++r) {
+            const long dy = long(r) - kernel.reach_y;
+            float* row = padded.data() + std::size_t((dy + long(ny)) % long(ny)) * nx;
+            for (std::size_t c = 0; c < kernel.cells_x; ++c) {
+                const long dx = long(c) - kernel.reach_x;
+                row[std::size_t((dx + long(nx)) % long(nx))] = kernel.weights[r * kernel.cells_x + c] * scale;
+            }
+        }
+        transform.Forward(padded.data(), kernel_spectrum.data());
+    }
+
     RgbaImage result;
     result.width = grid.width;
     result.height = grid.height;
     result.pixels.resize(width * height * 4);  // every value is written below
-    std::vector<Complex> values(nx * ny);
-    const unsigned row_workers = WorkersFor(height * nx, workers);
-    for (std::size_t channel = 0; channel < 4; channel += 2) {
-        std::fill(values.begin(), values.end(), Complex{0.0f, 0.0f});
-        ParallelFor(height, row_workers, [&](std::size_t begin, std::size_t end) {
-            std::vector<Complex> scratch(nx);
-            for (std::size_t y = begin; y < end; ++y) {
-                Complex* row = &values[y * nx];
+    const unsigned channel_workers = std::min(4u, WorkersFor(nx * ny * 4, workers));
+    ParallelFor(4, channel_workers, [&](std::size_t begin, std::size_t end) {
+        TransformBuffer<float> real(nx * ny);
+        TransformBuffer<std::complex<float>> spectrum(spectrum_size);
+        for (std::size_t channel = begin; channel < end; ++channel) {
+            for (std::size_t y = 0; y < height; ++y) {
+                float* row = real.data() + y * nx;
                 const float* in = &grid.pixels[y * width * 4 + channel];
-                for (std::size_t x = 0; x < width; ++x) row[x] = {in[4 * x], in[4 * x + 1]};
-                plan_x.Forward(row, scratch.data());
+                for (std::size_t x = 0; x < width; ++x) row[x] = in[4 * x];
+                std::fill(row + width, row + nx, 0.0f);
             }
-        });
-        TransformColumns(values, nx, ny, plan_y, workers, nullptr, &spectrum);
-        // Rows past the image's height hold only wrap-around room; their outputs are not needed.
-        ParallelFor(height, row_workers, [&](std::size_t begin, std::size_t end) {
-            std::vector<Complex> scratch(nx);
-            for (std::size_t y = begin; y < end; ++y) {
-                Complex* row = &values[y * nx];
-                plan_x.Forward(row, scratch.data());
+            std::fill(real.data() + height * nx, real.data() + ny * nx, 0.0f);
+            transform.Forward(real.data(), spectrum.data());
+            const std::complex<float>* k = kernel_spectrum.data();
+            std::complex<float>* s = spectrum.data();
+            for (std::size_t i = 0; i < spectrum_size; ++i) s[i] *= k[i];
+            transform.Inverse(spectrum.data(), real.data());
+            // Rows and columns past the image hold only wrap-around room; their outputs are not needed.
+            for (std::size_t y = 0; y < height; ++y) {
+                const float* row = real.data() + y * nx;
                 float* out = &result.pixels[y * width * 4 + channel];
-                for (std::size_t x = 0; x < width; ++x) {
-                    // The inverse is the conjugate of the forward transform of the conjugate.
-                    out[4 * x] = std::max(0.0f, row[x].re);
-                    out[4 * x + 1] = std::max(0.0f, -row[x].im);
-                }
+                for (std::size_t x = 0; x < width; ++x) out[4 * x] = std::max(0.0f, row[x]);
             }
-        });
-    }
+        }
+    });
     return result;
 }
 
@@ -293,9 +311,9 @@ RgbaImage EnlargeFromGrid(const RgbaImage& grid, int cell, int width, int height
                             const std::size_t i = std::size_t(ix[std::size_t(x)]) * 4;
                             const float f = fx[std::size_t(x)];
                             for (int c = 0; c < 4; ++c) {
-                                const float bottom = row0[i + c] + (row0[i + 4 + c] - row0[i + c]) * f;
-                                const float top = row1[i + c] + (row1[i + 4 + c] - row1[i + c]) * f;
-                                out[x * 4 + c] = std::max(0.0f, bottom + (top - bottom) * fy);
+                                const float first = row0[i + c] + (row0[i + 4 + c] - row0[i + c]) * f;
+                                const float second = row1[i + c] + (row1[i + 4 + c] - row1[i + c]) * f;
+                                out[x * 4 + c] = std::max(0.0f, first + (second - first) * fy);
                             }
                         }
                     }
@@ -315,7 +333,7 @@ int WorkingCellSize(int sampling_level, double radius) {
 }
 
 RgbaImage ConvolveWithIris(const RgbaImage& source, const IrisWeights& iris, double radius, int sampling_level,
-                           unsigned workers) {
+                           TransformCache& transforms, unsigned workers) {
     if (!(radius >= 0.5) || source.width <= 0 || source.height <= 0) return source;
     const int cell = WorkingCellSize(sampling_level, radius);
     RgbaImage reduced;
@@ -326,14 +344,11 @@ RgbaImage ConvolveWithIris(const RgbaImage& source, const IrisWeights& iris, dou
     // No output pixel takes anything from farther than the grid is wide, so the kernel is cropped there.
     const int reach_x = std::min(KernelReach(iris.width, cells_per_iris_pixel), grid.width - 1);
     const int reach_y = std::min(KernelReach(iris.height, cells_per_iris_pixel), grid.height - 1);
-    // Circular convolution of length n + reach leaves outputs 0 .. n - 1 free of wrapped-around values.
-    const std::size_t nx = FftPlan::SmoothLength(std::size_t(grid.width + reach_x));
-    const std::size_t ny = FftPlan::SmoothLength(std::size_t(grid.height + reach_y));
-    const FftPlan plan_x(nx), plan_y(ny);
+    const Kernel kernel = MakeKernel(iris, cells_per_iris_pixel, reach_x, reach_y, workers);
 
-    const KernelSpectrum spectrum =
-        MakeKernelSpectrum(iris, cells_per_iris_pixel, reach_x, reach_y, nx, ny, plan_x, plan_y, workers);
-    RgbaImage convolved = ConvolveGrid(grid, spectrum, plan_x, plan_y, workers);
+    RgbaImage convolved = kernel.cells_x * kernel.cells_y <= kMostDirectCells
+                              ? ConvolveDirect(grid, kernel, workers)
+                              : ConvolveTransformed(grid, kernel, transforms, workers);
     if (cell == 1) return convolved;
     return EnlargeFromGrid(convolved, cell, source.width, source.height, workers);
 }

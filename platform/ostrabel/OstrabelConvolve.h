@@ -7,6 +7,8 @@
 #include <utility>
 #include <vector>
 
+#include "OstrabelTransforms.h"
+
 namespace ostrabel {
 
 // Non-negative weights of the iris image, rows top-down as the host stores them.
@@ -38,7 +40,8 @@ struct UninitialisedAllocator : std::allocator<T> {
     }
 };
 
-// Four float channels per pixel, rows bottom-up as GL stores them.
+// Four float channels per pixel, rows in the order GL reads and writes them (GL row 0 first). The effect keeps
+// the picture's top row in GL row 0, so row 0 is the top here too.
 struct RgbaImage {
     int width = 0;
     int height = 0;
@@ -51,10 +54,12 @@ constexpr int kCoarsestSamplingLevel = 5;
 // How many source pixels make one cell of the grid the convolution runs on (1: full resolution).
 int WorkingCellSize(int sampling_level, double radius);
 
-// `source` convolved with the iris scaled so that its longer side spans 2 * `radius` pixels, its centre on the
-// output pixel and its top row upward; the image is black beyond its edges. A radius under half a pixel
-// returns the source unchanged. Never negative. `workers` bounds the threads used.
+// `source` convolved with the iris scaled so that its longer side spans 2 * `radius` pixels: a true convolution,
+// so one bright pixel becomes the iris centred on it and the same way up as the image (the iris's top row
+// toward row 0). The image is black beyond its edges. A radius under half a pixel returns the source
+// unchanged. Never negative. `workers` bounds the threads used.
+// `transforms` keeps the plans of the transform sizes met so far for the next call.
 RgbaImage ConvolveWithIris(const RgbaImage& source, const IrisWeights& iris, double radius, int sampling_level,
-                           unsigned workers);
+                           TransformCache& transforms, unsigned workers);
 
 }  // namespace ostrabel

@@ -1,9 +1,10 @@
 // The shape of the glow of one bright pixel through the host: symmetric under mirrors and quarter turns (with
 // a round iris), inside the grown output and fading out before its edge, a streak along the angle with aspect
-// ratio 2, and the iris's own shape in "Lens Iris" mode.
+// ratio 2, and the iris's own shape, the same way up as "View Iris" shows it, in "Lens Iris" mode.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
 #include <string>
 
 #include "chains_fixture.h"
@@ -149,6 +150,80 @@ TEST_F(ChainFrame, LensIrisGlowOfOnePixelTakesTheIrisShape) {
         const bool wide = c.barWidth > c.barHeight;
         EXPECT_NEAR(wide ? alongX : alongY, centre, 0.05f * centre) << c.what << ": flat inside the bar";
         EXPECT_LT(wide ? alongY : alongX, 0.01f * centre) << c.what << ": dark outside the bar";
+    }
+}
+
+// The glow of one bright pixel is the iris centred on it, the same way up as the picture: an iris lit only in
+// its top rows lights the rows above the pixel (world row 0 is the top), one lit in its left columns lights
+// the columns to its left, and each lit part lies on the side of the centre where "View Iris" shows it.
+TEST_F(ChainFrame, LensIrisGlowIsTheIrisTheSameWayUpAsViewIrisShowsIt) {
+    Linear();
+    Set(kBlendMode, kAdd);
+    Set(kGlowMode, kLensIris);
+    Set(kIrisIterations, 1);
+    struct Case {
+        const char* what;
+        std::function<bool(A_long, A_long)> lit;  // iris pixel (x, y), y from the top
+        A_long stepX, stepY;                      // the way from the centre to the lit part, in world pixels
+    };
+    const Case cases[] = {{"top-lit", [](A_long, A_long y) { return y < 10; }, 0, -1},
+                          {"left-lit", [](A_long x, A_long) { return x < 10; }, -1, 0}};
+    constexpr A_long kIris = 31;  // spans twice the Radius 16 (32 pixels)
+    // Where the lit pixels of a frame lie, in world pixels: the light-weighted centroid and the extent.
+    struct Light {
+        double sum = 0, x = 0, y = 0;
+        A_long left = 1 << 20, right = -(1 << 20), top = 1 << 20, bottom = -(1 << 20);
+    };
+    auto measure = [](const simhost::FrameResult& r, float floor) {
+        Light light;
+        for (A_long y = 0; y < r.output.height(); ++y)
+            for (A_long x = 0; x < r.output.width(); ++x) {
+                const float v = Green(r.output, x, y);
+                if (v <= floor) continue;
+                const A_long wx = x + r.outputOriginX, wy = y + r.outputOriginY;
+                light.sum += v;
+                light.x += v * double(wx);
+                light.y += v * double(wy);
+                light.left = std::min(light.left, wx), light.right = std::max(light.right, wx);
+                light.top = std::min(light.top, wy), light.bottom = std::max(light.bottom, wy);
+            }
+        if (light.sum > 0) light.x /= light.sum, light.y /= light.sum;
+        return light;
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        SetIris(FloatWorld(kIris, kIris, [&](A_long x, A_long y) {
+            const float v = c.lit(x, y) ? 1.0f : 0.0f;
+            return PF_PixelFloat{1, v, v, v};
+        }));
+        SetInput(OnePixel(33, 33, 16, 16, 50.0f));
+
+        // "View Iris": the iris at its place, the layer's pixel (x, y) at world (x, y).
+        Set(kViewIris, 4);
+        const Light view = measure(Render(), 0.5f);
+        ASSERT_GT(view.sum, 0.0) << "View Iris shows nothing";
+        const double viewX = view.x - (kIris - 1) / 2.0, viewY = view.y - (kIris - 1) / 2.0;
+
+        Set(kViewIris, 1);  // "Final Result"
+        const simhost::FrameResult r = Render();
+        const Light all = measure(r, 0.0f);
+        ASSERT_GT(all.sum, 0.0) << "no glow";
+        const double glowX = all.x - 16, glowY = all.y - 16;
+        // The lit third of the iris has its centre 10.5 iris pixels from the iris's centre, 10.8 world pixels
+        // once the iris spans 32; "View Iris" shows the same offset at the iris's own scale.
+        EXPECT_NEAR(glowX, 10.84 * double(c.stepX), 0.75) << "glow centroid x; View Iris shows " << viewX;
+        EXPECT_NEAR(glowY, 10.84 * double(c.stepY), 0.75) << "glow centroid y; View Iris shows " << viewY;
+        EXPECT_NEAR(viewX, 10.5 * double(c.stepX), 0.01) << "View Iris shows the iris upright at its place";
+        EXPECT_NEAR(viewY, 10.5 * double(c.stepY), 0.01);
+        // The other side of the pixel stays dark: the lit part lies wholly on the side View Iris shows.
+        const Light visible = measure(r, 1e-3f * Green(r.output, 16 - r.outputOriginX + 10 * c.stepX,
+                                                          16 - r.outputOriginY + 10 * c.stepY));
+        if (c.stepY < 0) {
+            EXPECT_LE(visible.bottom, 16) << "glow below the pixel";
+        }
+        if (c.stepX < 0) {
+            EXPECT_LE(visible.right, 16) << "glow right of the pixel";
+        }
     }
 }
 

@@ -332,6 +332,35 @@ TEST_F(ChainFrame, CustomAtFullResolutionSumsItsLevels) {
     }
 }
 
+// "Lens Iris" levels of one size are added as they are: at Radius 0 the blur library copies each buffer, and in
+// "Extreme" every iteration convolves the full-size buffer, so n iterations give n times the glow source,
+// pixel for pixel. Resampling between levels of one size would spread a bright pixel into its neighbours.
+TEST_F(ChainFrame, LensIrisAddsLevelsOfOneSizeWithoutResampling) {
+    Linear();
+    Set(kBlendMode, kAdd);
+    Set(kGlowMode, kLensIris);
+    Set(kQualityIris, 6);
+    Set(kRadius, 0);
+    SetIris(Solid(9, 9, {1, 1, 1, 1}));
+    auto source = [](A_long x, A_long y) { return x == 20 && y == 20 ? 0.5f : (x == 8 && y == 30 ? 0.25f : 0.0f); };
+    for (int iterations : {1, 2, 5}) {
+        Set(kIrisIterations, iterations);
+        SetInput(FloatWorld(41, 41, [&](A_long x, A_long y) {
+            const float v = source(x, y);
+            return PF_PixelFloat{1, v, v, v};
+        }));
+        const simhost::FrameResult r = Render();
+        float worst = 0;
+        for (A_long y = 0; y < r.output.height(); ++y)
+            for (A_long x = 0; x < r.output.width(); ++x) {
+                const float expected = float(iterations) * source(x + r.outputOriginX, y + r.outputOriginY);
+                worst = std::max(worst, std::fabs(r.output.GetFloat(x, y).green - expected));
+            }
+        // The shaders' powers of 1 leave a relative round-off of a few 1e-5.
+        EXPECT_LE(worst, 1e-4f * float(iterations)) << iterations << " iterations";
+    }
+}
+
 TEST_F(ChainFrame, FlatFieldSumsTheLevelWeightsInAddAndScreensThemInScreen) {
     // Deep inside a flat field every level holds the field times its weight. Add sums the levels; Screen
     // blends each level over the ones above it as a + b - ab, so the centre is 1 - the product of (1 - vw).

@@ -1,5 +1,5 @@
-// The iris-blur library on real GL contexts: the convolution against a direct sum, the scaled upright iris
-// from one bright point, flat fields, kept energy, the small-radius copy, the failure reasons, concurrent
+// The iris-blur library on real GL contexts: the convolution against a direct sum, the scaled iris the same way
+// up as the image from one bright point, flat fields, kept energy, the small-radius copy, the failure reasons, concurrent
 // threads and the GL state it leaves behind.
 #include <EGL/egl.h>
 #include <EGL/eglext.h>
@@ -109,7 +109,8 @@ PF_InData MakeInData(SPBasicSuite* basic = &kBasicSuite) {
 }
 
 // ---------------------------------------------------------------------------------------------------------
-// Iris worlds (host layout: top-down rows, ARGB, padded rows) and GL images (bottom-up rows, RGBA)
+// Iris worlds (host layout: top-down rows, ARGB, padded rows) and GL images (GL row 0 first, RGBA; the effect
+// keeps the picture's top row in GL row 0, so these rows run top-down too)
 // ---------------------------------------------------------------------------------------------------------
 enum class Depth { k8, k32 };
 
@@ -161,7 +162,7 @@ private:
 
 struct Image {
     int width = 0, height = 0;
-    std::vector<float> rgba;  // bottom-up rows
+    std::vector<float> rgba;  // GL row 0 (the picture's top) first
     float& at(int x, int y, int c) { return rgba[(std::size_t(y) * std::size_t(width) + std::size_t(x)) * 4 + c]; }
     float at(int x, int y, int c) const {
         return rgba[(std::size_t(y) * std::size_t(width) + std::size_t(x)) * 4 + c];
@@ -296,13 +297,16 @@ protected:
 // The convolution itself
 // ---------------------------------------------------------------------------------------------------------
 
-// A 9 by 5 iris at radius 4.5 maps one iris pixel onto one buffer pixel, so the result must be the direct sum
-// out(x, y) = sum w(i, j) / W * src(x - (i - 4), y + (j - 2)) (iris rows top-down, buffer rows bottom-up).
+// An odd w by h iris at radius max(w, h) / 2 maps one iris pixel onto one buffer pixel, so the result must be
+// the direct sum out(x, y) = sum w(i, j) / W * src(x - (i - w / 2), y - (j - h / 2)): a true convolution, both
+// images' row 0 the top. Small kernels are summed directly and larger ones through transforms; the cases
+// straddle the change at 121 cells and reach well into both.
 struct DirectCase {
     const char* name;
     Depth depth;
     int width, height;
     int sampling_level;
+    int iris_width, iris_height;
 };
 void PrintTo(const DirectCase& c, std::ostream* os) { *os << c.name; }
 
@@ -312,40 +316,49 @@ TEST_P(OstrabelDirect, MatchesTheDirectConvolutionSum) {
     const DirectCase& c = GetParam();
     std::mt19937 random(7);
     std::uniform_real_distribution<float> value(0.0f, 1.0f);
-    IrisWorld iris(c.depth, 9, 5, [&](int, int, float& grey, float& alpha) {
+    IrisWorld iris(c.depth, c.iris_width, c.iris_height, [&](int, int, float& grey, float& alpha) {
         grey = value(random);
         alpha = value(random);
     });
     const Image source = RandomImage(c.width, c.height, 11);
-    const Image result = Convolve(pipeline_, iris, source, c.sampling_level, 4.5f);
+    const float radius = float(std::max(c.iris_width, c.iris_height)) / 2.0f;
+    const Image result = Convolve(pipeline_, iris, source, c.sampling_level, radius);
 
     double total = 0.0;
-    for (int j = 0; j < 5; ++j)
-        for (int i = 0; i < 9; ++i) total += iris.Weight(i, j);
+    for (int j = 0; j < c.iris_height; ++j)
+        for (int i = 0; i < c.iris_width; ++i) total += iris.Weight(i, j);
+    const int half_w = c.iris_width / 2, half_h = c.iris_height / 2;
     double worst = 0.0;
     for (int y = 0; y < c.height; ++y)
         for (int x = 0; x < c.width; ++x)
             for (int ch = 0; ch < 4; ++ch) {
                 double expected = 0.0;
-                for (int j = 0; j < 5; ++j)
-                    for (int i = 0; i < 9; ++i) {
-                        const int sx = x - (i - 4), sy = y + (j - 2);
+                for (int j = 0; j < c.iris_height; ++j)
+                    for (int i = 0; i < c.iris_width; ++i) {
+                        const int sx = x - (i - half_w), sy = y - (j - half_h);
                         if (sx >= 0 && sy >= 0 && sx < c.width && sy < c.height)
                             expected += iris.Weight(i, j) / total * source.at(sx, sy, ch);
                     }
                 worst = std::max(worst, std::fabs(expected - result.at(x, y, ch)));
             }
+    // Values up to 2; float sums and single-precision transforms both stay near 1e-6 here.
     EXPECT_LT(worst, 2e-5);
     ExpectDefaultBindings();
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, OstrabelDirect,
-                         ::testing::Values(DirectCase{"Float", Depth::k32, 37, 29, 3},
-                                           DirectCase{"EightBit", Depth::k8, 37, 29, 1},
-                                           DirectCase{"WiderThanManyThreadsNeed", Depth::k32, 150, 100, 5}),
-                         [](const ::testing::TestParamInfo<DirectCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(
+    Cases, OstrabelDirect,
+    ::testing::Values(DirectCase{"Float", Depth::k32, 37, 29, 3, 9, 5},
+                      DirectCase{"EightBit", Depth::k8, 37, 29, 1, 9, 5},
+                      DirectCase{"WiderThanManyThreadsNeed", Depth::k32, 150, 100, 5, 9, 5},
+                      DirectCase{"LargestDirectKernel", Depth::k32, 41, 33, 1, 11, 11},
+                      DirectCase{"LongThinDirectKernel", Depth::k32, 41, 33, 1, 23, 5},
+                      DirectCase{"SmallestTransformedKernel", Depth::k32, 41, 33, 1, 13, 11},
+                      DirectCase{"WideTransformedKernel", Depth::k8, 90, 61, 3, 41, 23},
+                      DirectCase{"KernelWiderThanTheImage", Depth::k32, 25, 19, 1, 61, 9}),
+    [](const ::testing::TestParamInfo<DirectCase>& info) { return info.param.name; });
 
-// One bright point: the 200 by 100 iris comes back upright, with its longer side over twice the radius.
+// One bright point: the 200 by 100 iris comes back the same way up, its longer side over twice the radius.
 struct ImpulseCase {
     const char* name;
     Depth depth;
@@ -358,33 +371,37 @@ void PrintTo(const ImpulseCase& c, std::ostream* os) { *os << c.name; }
 
 class OstrabelImpulse : public OstrabelTest, public ::testing::WithParamInterface<ImpulseCase> {};
 
-TEST_P(OstrabelImpulse, ReproducesTheScaledIrisUpright) {
+TEST_P(OstrabelImpulse, ReproducesTheScaledIrisTheSameWayUp) {
     const ImpulseCase& c = GetParam();
     IrisWorld iris = QuadrantIris(c.depth, 200, 100);
+    // A 2 by 2 point at (cx .. cx + 1, cy .. cy + 1), both even: on the coarse grid it fills one cell, so its
+    // light is centred on the border between rows cy and cy + 1 (columns likewise) on every grid.
     Image source = MakeImage(c.width, c.height);
     const int cx = c.width / 2, cy = c.height / 2;
-    for (int ch = 0; ch < 4; ++ch) source.at(cx, cy, ch) = 100.0f;
+    for (int j = 0; j < 2; ++j)
+        for (int i = 0; i < 2; ++i)
+            for (int ch = 0; ch < 4; ++ch) source.at(cx + i, cy + j, ch) = 25.0f;
     const Image result = Convolve(pipeline_, iris, source, c.sampling_level, c.radius);
 
     float peak = 0.0f, lowest = 0.0f;
     for (float v : result.rgba) peak = std::max(peak, v), lowest = std::min(lowest, v);
     EXPECT_GE(lowest, 0.0f) << "no negative output";
-    int left = c.width, right = -1, bottom = c.height, top = -1;
-    double quadrant[2][2] = {};  // [upper][left]
+    int left = c.width, right = -1, first_row = c.height, last_row = -1;
+    double quadrant[2][2] = {};  // [upper: toward row 0][left]
     for (int y = 0; y < c.height; ++y)
         for (int x = 0; x < c.width; ++x) {
             const float v = result.at(x, y, 1);
             if (v <= 0.01f * peak) continue;
             left = std::min(left, x), right = std::max(right, x);
-            bottom = std::min(bottom, y), top = std::max(top, y);
-            if (x != cx && y != cy) quadrant[y > cy][x < cx] += v;
+            first_row = std::min(first_row, y), last_row = std::max(last_row, y);
+            quadrant[y <= cy][x <= cx] += v;
         }
-    const double expected_width = 2.0 * c.radius, expected_height = c.radius;
+    const double expected_width = 2.0 * c.radius + 1, expected_height = c.radius + 1;
     EXPECT_NEAR(right - left, expected_width, c.tolerance);
-    EXPECT_NEAR(top - bottom, expected_height, c.tolerance);
-    EXPECT_NEAR((left + right) / 2.0, cx, 1.0) << "centred on the point";
-    EXPECT_NEAR((bottom + top) / 2.0, cy, 1.0);
-    // GL's upward is the picture's upward: the iris's heavy top half must land above the point.
+    EXPECT_NEAR(last_row - first_row, expected_height, c.tolerance);
+    EXPECT_NEAR((left + right) / 2.0, cx + 0.5, 1.0) << "centred on the point";
+    EXPECT_NEAR((first_row + last_row) / 2.0, cy + 0.5, 1.0);
+    // Row 0 is the top of the picture: the iris's heavy top half must land at the rows before the point's.
     EXPECT_NEAR(quadrant[1][1] / quadrant[0][1], 4.0, 0.4) << "upper over lower half";
     EXPECT_NEAR(quadrant[1][1] / quadrant[1][0], 2.0, 0.2) << "left over right half";
     for (int ch = 0; ch < 4; ++ch) EXPECT_NEAR(result.Sum(ch), 100.0, 1e-2) << "channel " << ch;

@@ -1,0 +1,89 @@
+// FFTW's planner keeps global state and is not thread-safe, while executing a plan on new arrays is: plans are
+// made and destroyed under one lock, and executed without it. FFTW_ESTIMATE plans in well under a millisecond
+// and picks the same algorithm every time, so results do not depend on the machine's load at planning time.
+#include "OstrabelTransforms.h"
+
+#include <fftw3.h>
+
+#include <mutex>
+#include <new>
+
+namespace ostrabel {
+
+namespace {
+
+std::mutex& PlannerLock() {
+    static std::mutex lock;
+    return lock;
+}
+
+bool IsSmooth(std::size_t n) {
+    for (std::size_t p : {2u, 3u, 5u, 7u})
+        while (n % p == 0) n /= p;
+    return n == 1;
+}
+
+}  // namespace
+
+template <class T>
+TransformBuffer<T>::TransformBuffer(std::size_t count)
+    : data_(static_cast<T*>(fftwf_malloc(sizeof(T) * (count ? count : 1)))) {
+    if (!data_) throw std::bad_alloc();
+}
+
+template <class T>
+TransformBuffer<T>::~TransformBuffer() {
+    fftwf_free(data_);
+}
+
+template class TransformBuffer<float>;
+template class TransformBuffer<std::complex<float>>;
+
+RealTransform2D::RealTransform2D(std::size_t rows, std::size_t columns) : rows_(rows), columns_(columns) {
+    // Planned on buffers of the kind every execution uses (fftwf_malloc'd), which FFTW_ESTIMATE leaves alone.
+    TransformBuffer<float> real(rows * columns);
+    TransformBuffer<std::complex<float>> spectrum(SpectrumSize());
+    auto* complex = reinterpret_cast<fftwf_complex*>(spectrum.data());
+    std::lock_guard<std::mutex> hold(PlannerLock());
+    forward_ = fftwf_plan_dft_r2c_2d(int(rows), int(columns), real.data(), complex, FFTW_ESTIMATE);
+    inverse_ = fftwf_plan_dft_c2r_2d(int(rows), int(columns), complex, real.data(), FFTW_ESTIMATE);
+    if (!forward_ || !inverse_) {
+        if (forward_) fftwf_destroy_plan(static_cast<fftwf_plan>(forward_));
+        if (inverse_) fftwf_destroy_plan(static_cast<fftwf_plan>(inverse_));
+        throw std::bad_alloc();
+    }
+}
+
+RealTransform2D::~RealTransform2D() {
+    std::lock_guard<std::mutex> hold(PlannerLock());
+    fftwf_destroy_plan(static_cast<fftwf_plan>(forward_));
+    fftwf_destroy_plan(static_cast<fftwf_plan>(inverse_));
+}
+
+void RealTransform2D::Forward(float* real, std::complex<float>* spectrum) const {
+    fftwf_execute_dft_r2c(static_cast<fftwf_plan>(forward_), real, reinterpret_cast<fftwf_complex*>(spectrum));
+}
+
+void RealTransform2D::Inverse(std::complex<float>* spectrum, float* real) const {
+    fftwf_execute_dft_c2r(static_cast<fftwf_plan>(inverse_), reinterpret_cast<fftwf_complex*>(spectrum), real);
+}
+
+const RealTransform2D& TransformCache::Get(std::size_t rows, std::size_t columns) {
+    for (auto it = plans_.begin(); it != plans_.end(); ++it) {
+        if ((*it)->rows() == rows && (*it)->columns() == columns) {
+            plans_.splice(plans_.begin(), plans_, it);
+            return *plans_.front();
+        }
+    }
+    plans_.push_front(std::make_unique<RealTransform2D>(rows, columns));
+    if (plans_.size() > kMostKept) plans_.pop_back();
+    return *plans_.front();
+}
+
+std::size_t TransformCache::SmoothLength(std::size_t at_least) {
+    std::size_t n = at_least < 1 ? 1 : at_least;
+    while (!IsSmooth(n)) ++n;
+    return n;
+}
+
+}  // namespace ostrabel
