@@ -22,8 +22,7 @@ struct Picture {
     std::vector<unsigned char> rgba;
 };
 Picture ReadPicture() {
-    const std::string file = __FILE__;
-    const std::string path = file.substr(0, file.rfind("/tests/")) + "/host/assets/header.png";
+    const std::string path = VELLORAN_HEADER_PICTURE;
     Picture p;
     png_image image{};
     image.version = PNG_IMAGE_VERSION;
