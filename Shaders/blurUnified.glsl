@@ -44,24 +44,44 @@ vec2 channelStep()
 // multiplier above 1 adds taps (n = STEPS x m) and so reaches farther. When n is not whole
 // the taps start at -n in whole steps and the last one lies at or below +n (for n = 4.8:
 // -4.8, -3.8, ..., 4.2, ten taps). A multiplier of 0 still keeps three taps (n = 1).
-float blurChannel(int channel, float multiplier)
+//
+// The taps at -n + k for k = 0 .. floor(2n) are all exact in float (each is a multiple of n's
+// last bit and no larger than n), so counting k with an int gives the same taps, and the same
+// positions, as stepping a float from -n by 1 would; llvmpipe runs the int loop much faster.
+int tapCount(float n)
 {
-    float n = max(STEPS * multiplier, 1.0);
+    return int(floor(2.0 * n)) + 1;
+}
+
+// One tap of one channel, summed in tap order so the result does not depend on the loop shape.
+void addTap(inout float sum, inout float weights, float i, float n, vec2 s, int channel)
+{
+    float w = getWeight(i / n);
+    sum += w * texture(videoTexture, out_uvs + i * s)[channel];
+    weights += w;
+}
+
+// In working order r holds host green, g host blue and b host red. The three channels share
+// one loop; each keeps its own taps and its own order of summation.
+vec3 blurChannels()
+{
+    vec3 n = max(STEPS * vec3(greenMultF, blueMultF, redMultF), vec3(1.0));
+    ivec3 count = ivec3(tapCount(n.r), tapCount(n.g), tapCount(n.b));
+    int longest = max(count.r, max(count.g, count.b));
     vec2 s = channelStep();
-    float sum = 0.0;
-    float weights = 0.0;
-    for (float i = -n; i <= n; i += 1.0) {
-        float w = getWeight(i / n);
-        sum += w * texture(videoTexture, out_uvs + i * s)[channel];
-        weights += w;
+    vec3 sum = vec3(0.0);
+    vec3 weights = vec3(0.0);
+    for (int k = 0; k < longest; ++k) {
+        float fk = float(k);
+        if (k < count.r)
+            addTap(sum.r, weights.r, fk - n.r, n.r, s, 0);
+        if (k < count.g)
+            addTap(sum.g, weights.g, fk - n.g, n.g, s, 1);
+        if (k < count.b)
+            addTap(sum.b, weights.b, fk - n.b, n.b, s, 2);
     }
     return sum / weights;
 }
-
-// In working order r holds host green, g host blue and b host red.
-float sampleRed()   { return blurChannel(0, greenMultF); }
-float sampleGreen() { return blurChannel(1, blueMultF); }
-float sampleBlue()  { return blurChannel(2, redMultF); }
 
 void main()
 {
@@ -72,18 +92,31 @@ void main()
 
     vec3 c;
     if (!is_glow_aberrationB) {
+        // STEPS is a whole tap count, so the taps lie at whole steps and the centre tap, at
+        // weight getWeight(0) = 1, reads the texel at out_uvs itself: read it once, outside the
+        // loops, and add it between the two halves to keep the order of summation.
+        int taps = int(STEPS);
         float n = STEPS;
         vec2 s = vec2(strideX, strideY);
         vec3 sum = vec3(0.0);
         float weights = 0.0;
-        for (float i = -n; i <= n; i += 1.0) {
+        for (int k = -taps; k < 0; ++k) {
+            float i = float(k);
+            float w = getWeight(i / n);
+            sum += w * texture(videoTexture, out_uvs + i * s).rgb;
+            weights += w;
+        }
+        sum += texture(videoTexture, out_uvs).rgb;
+        weights += 1.0;
+        for (int k = 1; k <= taps; ++k) {
+            float i = float(k);
             float w = getWeight(i / n);
             sum += w * texture(videoTexture, out_uvs + i * s).rgb;
             weights += w;
         }
         c = sum / weights;
     } else {
-        c = vec3(sampleRed(), sampleGreen(), sampleBlue());
+        c = blurChannels();
     }
 
     // The level's weight is applied once, here in the width pass; the height pass blurs the

@@ -19,6 +19,20 @@ bool HasPixels(const PF_EffectWorld* world);
 Rgba ReadPixel(const PF_EffectWorld& world, A_long x, A_long y);
 void WritePixel(PF_EffectWorld& world, A_long x, A_long y, const Rgba& p);
 
+// `count` pixels of row y from column x on, exactly as ReadPixel and WritePixel would give and write them one
+// by one; the depth is looked up once for the run.
+void ReadRow(const PF_EffectWorld& world, A_long x, A_long y, A_long count, Rgba* out);
+void WriteRow(PF_EffectWorld& world, A_long x, A_long y, A_long count, const Rgba* in);
+
+// Writes `count` pixels of `src` from (sx, sy) to `dst` at (dx, dy), as WritePixel(ReadPixel) would: worlds of
+// one depth copy their bytes (16-bit channels still clamped to the host's range), others convert. The runs
+// must not overlap.
+void CopyRow(const PF_EffectWorld& src, A_long sx, A_long sy, PF_EffectWorld& dst, A_long dx, A_long dy,
+             A_long count);
+
+// Sets `count` pixels of row y from column x on to p, as WritePixel would.
+void FillRow(PF_EffectWorld& world, A_long x, A_long y, A_long count, const Rgba& p);
+
 // An 8-bit colour as the host's callbacks take it, in the channel range of the world's depth.
 Rgba FromPixel8(const PF_Pixel& p);
 

@@ -73,6 +73,17 @@ SimWorld ExtractLayer(const FrameContext& ctx, const CompLayer& layer, const Com
     const double cell = double(nx) * double(ny);
     // The rows are independent: spread over the host's worker threads, as a host spreads its own pixel work.
     ParallelRows(h, ctx.host.WorkerThreads(), [&](A_long j) {
+        if (nx == 1 && ny == 1) {
+            // Pixel for pixel: the part of the row that lies on the layer is one run of its pixels; the rest
+            // stays as the cleared world has it.
+            const int64_t fy = int64_t(rect.top) + j - offY;
+            if (fy < 0 || fy >= src.height) return PF_Err_NONE;
+            const int64_t fx0 = int64_t(rect.left) - offX;
+            const int64_t first = std::max<int64_t>(0, -fx0), last = std::min<int64_t>(w, src.width - fx0);
+            if (first < last)
+                CopyRow(src, A_long(fx0 + first), A_long(fy), dst, A_long(first), j, A_long(last - first));
+            return PF_Err_NONE;
+        }
         for (A_long i = 0; i < w; ++i) {
             const A_long fx = (rect.left + i) * nx - offX, fy = (rect.top + j) * ny - offY;
             Rgba sum;  // premultiplied

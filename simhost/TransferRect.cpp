@@ -133,15 +133,20 @@ PF_Err TransferRect(int threads, const PF_Rect* src_rect, const PF_EffectWorld* 
         mask = &maskHeld;
     }
     const double opacity = mode->opacity / 255.0;
+    const A_long width = area.right - area.left;
     return ParallelRows(area.bottom - area.top, threads, [&](A_long row) {
         const A_long y = area.top + row;
         const A_long sy = y - shiftY;
-        for (A_long x = area.left; x < area.right; ++x) {
-            const A_long sx = x - shiftX;
-            const Rgba s = ReadPixel(*source, sx, sy);
-            const Rgba d = xfer == PF_Xfer_COPY ? Rgba{} : ReadPixel(*dst, x, y);
-            WritePixel(*dst, x, y, Composite(xfer, s, d, opacity, MaskValue(mask, sx, sy)));
+        // A row at a time: the source and destination runs are read once, composited and written back whole.
+        std::vector<Rgba> s(static_cast<size_t>(width)), d(xfer == PF_Xfer_COPY ? 0 : static_cast<size_t>(width));
+        ReadRow(*source, area.left - shiftX, sy, width, s.data());
+        if (!d.empty()) ReadRow(*dst, area.left, y, width, d.data());
+        for (A_long i = 0; i < width; ++i) {
+            const A_long sx = area.left + i - shiftX;
+            s[size_t(i)] = Composite(xfer, s[size_t(i)], d.empty() ? Rgba{} : d[size_t(i)], opacity,
+                                     MaskValue(mask, sx, sy));
         }
+        WriteRow(*dst, area.left, y, width, s.data());
         return PF_Err_NONE;
     });
 }

@@ -40,11 +40,12 @@ PixelDepth DepthOfWorld(const PF_EffectWorld& world) {
     return PixelDepth::k8;
 }
 
-SimWorld::SimWorld(A_long width, A_long height, PixelDepth depth, A_long rowPaddingBytes)
+SimWorld::SimWorld(A_long width, A_long height, PixelDepth depth, A_long rowPaddingBytes, uint8_t pixelByte)
     : depth_(depth), padding_(rowPaddingBytes) {
     if (width < 0 || height < 0 || rowPaddingBytes < 0) throw std::invalid_argument("SimWorld: negative size");
     const size_t rowbytes = size_t(width) * BytesPerPixel(depth) + size_t(rowPaddingBytes);
-    storage_.assign(std::max<size_t>(rowbytes * size_t(height), 1), 0);
+    // The pixels get their byte in the one pass that allocates them; only the padding is written again.
+    storage_.assign(std::max<size_t>(rowbytes * size_t(height), 1), pixelByte);
     world_.rowbytes = A_long(rowbytes);
     world_.width = width;
     world_.height = height;

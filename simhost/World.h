@@ -25,8 +25,9 @@ public:
     static constexpr uint8_t kPaddingByte = 0xA5;
 
     SimWorld() = default;
-    // Zeroed pixels; each row is followed by `rowPaddingBytes` bytes of padding.
-    SimWorld(A_long width, A_long height, PixelDepth depth, A_long rowPaddingBytes = 0);
+    // Every pixel byte `pixelByte` (zeroed pixels by default); each row is followed by `rowPaddingBytes` bytes of
+    // padding.
+    SimWorld(A_long width, A_long height, PixelDepth depth, A_long rowPaddingBytes = 0, uint8_t pixelByte = 0);
     SimWorld(SimWorld&& other) noexcept;
     SimWorld& operator=(SimWorld&& other) noexcept;
     SimWorld(const SimWorld&) = delete;

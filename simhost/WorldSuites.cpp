@@ -60,12 +60,8 @@ A_long HostWorlds::RowPaddingPixels() const {
 }
 
 SimWorld HostWorlds::MakeWorld(A_long width, A_long height, PixelDepth depth, bool clear) const {
-    SimWorld world(width, height, depth, RowPaddingPixels() * A_long(BytesPerPixel(depth)));
-    if (!clear) {
-        const size_t pixelBytes = size_t(width) * BytesPerPixel(depth);
-        for (A_long y = 0; y < height; ++y) std::memset(world.Row<uint8_t>(y), kUnclearedByte, pixelBytes);
-    }
-    return world;
+    return SimWorld(width, height, depth, RowPaddingPixels() * A_long(BytesPerPixel(depth)),
+                    clear ? 0 : kUnclearedByte);
 }
 
 PF_Err HostWorlds::New(A_long width, A_long height, bool clear, PF_PixelFormat format, PF_EffectWorld* out,
@@ -165,7 +161,7 @@ PF_Err FillWorld(int threads, const PF_Pixel* color, const PF_Rect* rect, PF_Eff
     if (RectIsEmpty(area)) return PF_Err_NONE;
     return ParallelRows(area.bottom - area.top, threads, [&](A_long row) {
         const A_long y = area.top + row;
-        for (A_long x = area.left; x < area.right; ++x) WritePixel(*world, x, y, value);
+        FillRow(*world, area.left, y, area.right - area.left, value);
         return PF_Err_NONE;
     });
 }
@@ -193,6 +189,22 @@ PF_Err CopyWorld(int threads, const PF_EffectWorld* src, PF_EffectWorld* dst, co
     }
     // Rectangles of different sizes scale by the nearest source pixel to each destination pixel's centre.
     if (RectIsEmpty(area)) return PF_Err_NONE;
+    if (sx == 1.0 && sy == 1.0) {
+        // Equal sizes map pixel to pixel: each row is one run of the source, copied whole. The columns whose
+        // source lies outside the source world are left as they are, as below.
+        const int64_t shiftX = int64_t(from.left) - int64_t(to.left);
+        const int64_t shiftY = int64_t(from.top) - int64_t(to.top);
+        const int64_t left = std::max<int64_t>(area.left, int64_t(srcBounds.left) - shiftX);
+        const int64_t right = std::min<int64_t>(area.right, int64_t(srcBounds.right) - shiftX);
+        if (left >= right) return PF_Err_NONE;
+        return ParallelRows(area.bottom - area.top, threads, [&](A_long row) {
+            const A_long y = area.top + row;
+            const int64_t v = int64_t(y) + shiftY;
+            if (v < srcBounds.top || v >= srcBounds.bottom) return PF_Err_NONE;
+            CopyRow(*reading, A_long(left + shiftX), A_long(v), *dst, A_long(left), y, A_long(right - left));
+            return PF_Err_NONE;
+        });
+    }
     return ParallelRows(area.bottom - area.top, threads, [&](A_long row) {
         const A_long y = area.top + row;
         const A_long v = from.top + A_long(std::floor((y - to.top + 0.5) * sy));

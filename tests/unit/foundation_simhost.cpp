@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
+#include <limits>
 #include <chrono>
 #include <condition_variable>
 #include <cstring>
@@ -12,8 +14,10 @@
 #include <thread>
 
 #include "simhost/Parallel.h"
+#include "simhost/PixelAccess.h"
 #include "simhost/SimHost.h"
 #include "simhost/World.h"
+#include "simhost/WorldSuites.h"
 #include "support/TempHome.h"
 
 namespace {
@@ -196,3 +200,94 @@ TEST(ParallelRows, VisitsEveryRowOnceOverSeveralThreadsAndStopsAtAnError) {
 }
 
 }  // namespace
+
+namespace {
+
+// A world of each depth whose pixels hold the awkward values: both ends of the range, a 16-bit channel above
+// the host's white, floats below 0, above 1 and NaN.
+simhost::SimWorld AwkwardWorld(simhost::PixelDepth depth) {
+    simhost::SimWorld w(5, 2, depth, 8);
+    for (A_long y = 0; y < 2; ++y) {
+        for (A_long x = 0; x < 5; ++x) {
+            const int k = int(y * 5 + x);
+            switch (depth) {
+                case simhost::PixelDepth::k8:
+                    w.At<PF_Pixel>(x, y) = {A_u_char(k * 28), A_u_char(255 - k), A_u_char(k % 2 ? 255 : 0), 1};
+                    break;
+                case simhost::PixelDepth::k16:
+                    w.At<PF_Pixel16>(x, y) = {A_u_short(k * 3641), A_u_short(65535 - k), simhost::kMax16, 32769};
+                    break;
+                case simhost::PixelDepth::k32f:
+                    w.At<PF_PixelFloat>(x, y) = {k * 0.13f - 0.2f, std::numeric_limits<float>::quiet_NaN(), 1.5f,
+                                                 -0.0f};
+                    break;
+            }
+        }
+    }
+    return w;
+}
+
+bool SameBytes(const simhost::SimWorld& a, const simhost::SimWorld& b) {
+    return a.rowbytes() == b.rowbytes() && a.height() == b.height() &&
+           std::memcmp(a.world()->data, b.world()->data, size_t(a.rowbytes()) * size_t(a.height())) == 0;
+}
+
+}  // namespace
+
+// The row services (used by transfers, fills, copies and layer checkouts) must write exactly the bytes that
+// the pixel-by-pixel read and write would, for every pair of depths, or host output would change with them.
+TEST(PixelRows, RowServicesWriteWhatPixelByPixelAccessWrites) {
+    using simhost::PixelDepth;
+    const PixelDepth depths[] = {PixelDepth::k8, PixelDepth::k16, PixelDepth::k32f};
+    for (PixelDepth from : depths) {
+        for (PixelDepth to : depths) {
+            SCOPED_TRACE(testing::Message() << "from depth " << int(from) << " to depth " << int(to));
+            const simhost::SimWorld src = AwkwardWorld(from);
+            simhost::SimWorld expected(6, 2, to, 8), copied(6, 2, to, 8), written(6, 2, to, 8);
+            for (A_long y = 0; y < 2; ++y) {
+                // Columns 1..3 of the source land on 2..4; the rest of each row is left alone.
+                for (A_long x = 1; x < 4; ++x)
+                    simhost::WritePixel(*expected.world(), x + 1, y, simhost::ReadPixel(*src.world(), x, y));
+                simhost::CopyRow(*src.world(), 1, y, *copied.world(), 2, y, 3);
+                simhost::Rgba run[3];
+                simhost::ReadRow(*src.world(), 1, y, 3, run);
+                simhost::WriteRow(*written.world(), 2, y, 3, run);
+            }
+            EXPECT_TRUE(SameBytes(copied, expected));
+            EXPECT_TRUE(SameBytes(written, expected));
+            EXPECT_TRUE(copied.PaddingIntact());
+        }
+    }
+}
+
+TEST(PixelRows, FillRowWritesWhatWritePixelWrites) {
+    using simhost::PixelDepth;
+    const simhost::Rgba colours[] = {{}, {1, 0.5, 0.25, 0.125}, {0.3, 1.7, -1, 0.999}};
+    for (PixelDepth depth : {PixelDepth::k8, PixelDepth::k16, PixelDepth::k32f}) {
+        for (const simhost::Rgba& c : colours) {
+            SCOPED_TRACE(testing::Message() << "depth " << int(depth) << " alpha " << c.alpha);
+            simhost::SimWorld expected = AwkwardWorld(depth), filled = AwkwardWorld(depth);
+            for (A_long x = 1; x < 4; ++x) simhost::WritePixel(*expected.world(), x, 1, c);
+            simhost::FillRow(*filled.world(), 1, 1, 3, c);
+            EXPECT_TRUE(SameBytes(filled, expected));
+        }
+    }
+}
+
+// A copy of equal-sized rectangles goes pixel for pixel; where the source rectangle runs past its world (here
+// left, right and below), the destination keeps what it had.
+TEST(PixelRows, EqualSizeCopyLeavesWhatLiesOffTheSourceAlone) {
+    for (simhost::PixelDepth depth : {simhost::PixelDepth::k8, simhost::PixelDepth::k32f}) {
+        SCOPED_TRACE(int(depth));
+        const simhost::SimWorld src = AwkwardWorld(depth);  // 5 x 2
+        simhost::SimWorld expected(8, 3, depth, 8, 0x77), copied(8, 3, depth, 8, 0x77);
+        const PF_Rect from{-1, 1, 7, 3}, to{0, 0, 8, 2};
+        for (A_long y = 0; y < 2; ++y)
+            for (A_long x = 0; x < 8; ++x)
+                if (x + from.left >= 0 && x + from.left < 5 && y + from.top < 2)
+                    simhost::WritePixel(*expected.world(), x, y,
+                                        simhost::ReadPixel(*src.world(), x + from.left, y + from.top));
+        ASSERT_EQ(simhost::CopyWorld(3, src.world(), copied.world(), &from, &to), PF_Err_NONE);
+        EXPECT_TRUE(SameBytes(copied, expected));
+    }
+}
