@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -125,6 +126,19 @@ void DeriveLensIris(myParams* p) {
     for (int k = 0; k < n; ++k) radii[size_t(k)] = (1.0f - w) * radii[size_t(k)] + w * eased[size_t(k)];
 }
 
+// The dirt world's origin less the output's, for a 32-bit field. Two origins far apart can differ by more than
+// an int holds: with mirrored repeat only the offset modulo the mirror period matters, so it is reduced by
+// whole periods; without it such a layer lies wholly off the frame, which the saturated offset still says.
+int32_t DirtOffset(A_long dirtOrigin, A_long outputOrigin, bool mirror, A_long size, A_long otherSize) {
+    long long d = (long long)dirtOrigin - (long long)outputOrigin;
+    if (d >= INT32_MIN && d <= INT32_MAX) return int32_t(d);
+    if (mirror && size >= 5 && otherSize >= 5) {
+        const long long period = 2LL * (size - 4);
+        return int32_t(((d % period) + period) % period);
+    }
+    return d < 0 ? INT32_MIN : INT32_MAX;
+}
+
 void FillLensMirror(myParams* p) {
     if (!p->lens_dirt_worldP) {
         p->lensDirtMode = p->view == kViewLensDirtMatte ? 1 : 0;
@@ -140,10 +154,10 @@ void FillLensMirror(myParams* p) {
     lens_mirror_data& m = p->lensMirror;
     const PF_EffectWorld* dirt = p->lens_dirt_worldP;
     const PF_EffectWorld* out = p->output_worldP;
-    m.offsetX = dirt->origin_x - (out ? out->origin_x : 0);
-    m.offsetY = dirt->origin_y - (out ? out->origin_y : 0);
     m.dirt = p->lens_dirt_worldP;
     m.mirror = CheckboxValue(p, PARAM_LENS_DIRT_REPEAT_EDGES);
+    m.offsetX = DirtOffset(dirt->origin_x, out ? out->origin_x : 0, m.mirror, dirt->width, dirt->height);
+    m.offsetY = DirtOffset(dirt->origin_y, out ? out->origin_y : 0, m.mirror, dirt->height, dirt->width);
     m.opacity = float(FloatValue(p, PARAM_LENS_DIRT_OPACITY) * 0.01);
     const double matteGamma = FloatValue(p, PARAM_LENS_DIRT_MATTE_GAMMA);
     m.matteGammaExp = matteGamma > 0.00001 ? float(1.0 / matteGamma) : 100000.0f;

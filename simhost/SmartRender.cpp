@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
 #include <limits>
 #include <map>
 #include <memory>
@@ -65,9 +66,10 @@ SimWorld ExtractLayer(const FrameContext& ctx, const CompLayer& layer, const Com
     const A_long nx = ctx.request.downsampleX, ny = ctx.request.downsampleY;
     const A_long w = std::max<A_long>(0, rect.right - rect.left), h = std::max<A_long>(0, rect.bottom - rect.top);
     SimWorld world = ctx.worlds.MakeWorld(w, h, DepthOfBits(ctx.request.bitdepth), true);
-    // Full-resolution offset of the layer's pixel (0, 0) from the input layer's origin.
-    const A_long offX = layer.x - (input ? input->OriginX() : layer.x);
-    const A_long offY = layer.y - (input ? input->OriginY() : layer.y);
+    // Full-resolution offset of the layer's pixel (0, 0) from the input layer's origin, in 64 bits: a layer may
+    // lie anywhere in the int range.
+    const int64_t offX = int64_t(layer.x) - (input ? int64_t(input->x) + input->Bounds().left : layer.x);
+    const int64_t offY = int64_t(layer.y) - (input ? int64_t(input->y) + input->Bounds().top : layer.y);
     const PF_EffectWorld& src = *layer.pixels.world();
     PF_EffectWorld& dst = *world.world();
     const double cell = double(nx) * double(ny);
@@ -85,13 +87,13 @@ SimWorld ExtractLayer(const FrameContext& ctx, const CompLayer& layer, const Com
             return PF_Err_NONE;
         }
         for (A_long i = 0; i < w; ++i) {
-            const A_long fx = (rect.left + i) * nx - offX, fy = (rect.top + j) * ny - offY;
+            const int64_t fx = (int64_t(rect.left) + i) * nx - offX, fy = (int64_t(rect.top) + j) * ny - offY;
             Rgba sum;  // premultiplied
-            for (A_long v = fy; v < fy + ny; ++v) {
+            for (int64_t v = fy; v < fy + ny; ++v) {
                 if (v < 0 || v >= src.height) continue;
-                for (A_long u = fx; u < fx + nx; ++u) {
+                for (int64_t u = fx; u < fx + nx; ++u) {
                     if (u < 0 || u >= src.width) continue;
-                    const Rgba p = ReadPixel(src, u, v);
+                    const Rgba p = ReadPixel(src, A_long(u), A_long(v));
                     sum.alpha += p.alpha;
                     sum.red += p.red * p.alpha;
                     sum.green += p.green * p.alpha;
@@ -99,9 +101,7 @@ SimWorld ExtractLayer(const FrameContext& ctx, const CompLayer& layer, const Com
                 }
             }
             Rgba out;
-            if (nx == 1 && ny == 1) {
-                if (fx >= 0 && fy >= 0 && fx < src.width && fy < src.height) out = ReadPixel(src, fx, fy);
-            } else if (sum.alpha > 0) {
+            if (sum.alpha > 0) {
                 out = {sum.alpha / cell, sum.red / sum.alpha, sum.green / sum.alpha, sum.blue / sum.alpha};
             }
             WritePixel(dst, i, j, out);

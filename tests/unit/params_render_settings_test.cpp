@@ -429,6 +429,43 @@ TEST_F(RenderSettingsTest, RenderReadsPixelFormatBitDepthAndBuildsTheChain) {
     EXPECT_EQ(p.bloomMips[0].width, 64);
 }
 
+// A dirt layer and an output at opposite ends of the int range lie further apart than an int holds. With
+// mirrored repeat only the offset modulo the mirror period (2 x (size - 4) = 12 for a 10-pixel layer) counts;
+// without it the layer is out of reach, which the offset, saturated, still says.
+TEST_F(RenderSettingsTest, LensDirtOffsetOfOriginsFurtherApartThanAnIntHolds) {
+    struct Case {
+        A_long dirtOrigin, outputOrigin;
+        bool mirror;
+        int32_t offset;
+    };
+    const Case cases[] = {
+        {INT32_MIN, 10, false, INT32_MIN},
+        {INT32_MAX, -10, false, INT32_MAX},
+        // -2147483648 - 10 = -2147483658 = 6 - 178956972 x 12.
+        {INT32_MIN, 10, true, 6},
+        // 2147483647 + 10 = 2147483657 = 5 + 178956971 x 12.
+        {INT32_MAX, -10, true, 5},
+        {-7, 10, true, -17},  // within range: as it is
+    };
+    for (const Case& c : cases) {
+        Set({{PARAM_LENS_DIRT_REPEAT_EDGES, c.mirror ? 1.0 : 0.0}});
+        simhost::SimWorld output(8, 8, simhost::PixelDepth::k8);
+        simhost::SimWorld dirt(10, 10, simhost::PixelDepth::k8);
+        output.world()->origin_x = c.outputOrigin;
+        output.world()->origin_y = c.outputOrigin;
+        dirt.world()->origin_x = c.dirtOrigin;
+        dirt.world()->origin_y = c.dirtOrigin;
+        myParams p;
+        in_ = host().InDataTemplate();
+        ASSERT_EQ(PreInitParams(&p, &in_, &out_), PF_Err_NONE);
+        p.output_worldP = output.world();
+        p.lens_dirt_worldP = dirt.world();
+        ASSERT_EQ(InitParams(&p, &in_, &out_, nullptr), PF_Err_NONE);
+        EXPECT_EQ(p.lensMirror.offsetX, c.offset) << c.dirtOrigin << " - " << c.outputOrigin << " mirror " << c.mirror;
+        EXPECT_EQ(p.lensMirror.offsetY, c.offset) << c.dirtOrigin << " - " << c.outputOrigin << " mirror " << c.mirror;
+    }
+}
+
 TEST_F(RenderSettingsTest, PixelFormatFailureIsReportedAndReleasesTheWorldSuite) {
     simhost::SimWorld output(8, 8, simhost::PixelDepth::k8);
     host().Faults().FailCall("PF_GetPixelFormat", 1);
