@@ -357,7 +357,7 @@ FrameResult RunSmartFrame(SimHost& host, const FrameRequest& request) {
     preArgs.prepare = prepare;
     result.preRender = SendCommand(host, request, PF_Cmd_SMART_PRE_RENDER, preArgs);
 
-    if (result.preRender.err == PF_Err_NONE) {
+    if (result.preRender.err == PF_Err_NONE && (!request.render || request.render(preOutput))) {
         ctx.outputRect = preOutput.result_rect;
         PF_SmartRenderInput renderInput{};
         renderInput.output_request = req;

@@ -43,6 +43,9 @@ struct FrameRequest {
     // Answers the two commands instead of the loaded bundle (null: the bundle's EffectMain). Tests of the
     // host's own side of the protocol drive the callbacks through it, as an effect would.
     std::function<PF_Err(PF_Cmd cmd, PF_InData& in, PF_OutData& out, void* extra)> effect;
+    // Asked after a pre-render that succeeded (null: always render): false stops the frame there, as a host
+    // that cannot hold the result does, and the render is never sent.
+    std::function<bool(const PF_PreRenderOutput&)> render;
 };
 
 struct LayerCheckout {

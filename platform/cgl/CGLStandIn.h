@@ -10,6 +10,9 @@ extern "C" {
 // GL_RENDERER of a context made as the effect makes its own, on the display this process uses; empty when
 // no context can be made. Asked once per process; the calling thread's current context is left as it was.
 const char* CGLStandInRenderer(void);
+// GL_MAX_TEXTURE_SIZE of such a context: the widest and tallest texture, so the largest frame, the renderer
+// takes; 0 when no context can be made. Asked together with the renderer, once per process.
+int CGLStandInMaxTextureSize(void);
 
 int CGLStandInLiveContextCount(void);
 // Test only: the next `count` calls of CGLCreateContext, from any thread, fail with kCGLBadAlloc as a driver

@@ -425,29 +425,51 @@ const char* CGLErrorString(CGLError error) {
     return "unknown error";
 }
 
-const char* CGLStandInRenderer(void) {
-    static std::once_flag once;
-    static std::string renderer;
-    std::call_once(once, [] {
+}  // extern "C"
+
+namespace {
+
+// What a context made as the effect makes its own reports, asked once: tools show the renderer and refuse
+// frames larger than its textures before a render is tried.
+struct RendererFacts {
+    std::string renderer;
+    GLint maxTextureSize = 0;
+};
+
+const RendererFacts& Facts() {
+    static const RendererFacts facts = [] {
+        RendererFacts f;
         const CGLPixelFormatAttribute attributes[] = {kCGLPFAOpenGLProfile,
                                                       CGLPixelFormatAttribute(kCGLOGLPVersion_3_2_Core),
                                                       CGLPixelFormatAttribute(0)};
         CGLPixelFormatObj pix = nullptr;
         GLint screens = 0;
-        if (CGLChoosePixelFormat(attributes, &pix, &screens) != kCGLNoError) return;
+        if (CGLChoosePixelFormat(attributes, &pix, &screens) != kCGLNoError) return f;
         CGLContextObj ctx = nullptr;
         const CGLError created = CGLCreateContext(pix, nullptr, &ctx);
         CGLDestroyPixelFormat(pix);
-        if (created != kCGLNoError) return;
+        if (created != kCGLNoError) return f;
         const CGLContextObj callers = CGLGetCurrentContext();
         if (CGLSetCurrentContext(ctx) == kCGLNoError) {
-            if (const GLubyte* text = glGetString(GL_RENDERER)) renderer = reinterpret_cast<const char*>(text);
+            if (const GLubyte* text = glGetString(GL_RENDERER)) f.renderer = reinterpret_cast<const char*>(text);
+            GLint largest = 0;
+            glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
+            if (glGetError() == GL_NO_ERROR && largest > 0) f.maxTextureSize = largest;
             CGLSetCurrentContext(callers);
         }
         CGLDestroyContext(ctx);
-    });
-    return renderer.c_str();
+        return f;
+    }();
+    return facts;
 }
+
+}  // namespace
+
+extern "C" {
+
+const char* CGLStandInRenderer(void) { return Facts().renderer.c_str(); }
+
+int CGLStandInMaxTextureSize(void) { return int(Facts().maxTextureSize); }
 
 int CGLStandInLiveContextCount(void) { return liveContexts.load(std::memory_order_relaxed); }
 

@@ -13,4 +13,6 @@ void PrintRenderer() {
     std::fprintf(stderr, "velloran-render: renderer %s\n", renderer[0] ? renderer : "unknown (no OpenGL context)");
 }
 
+int LargestFrameSide() { return CGLStandInMaxTextureSize(); }
+
 }  // namespace velloran_tool

@@ -6,4 +6,7 @@ namespace velloran_tool {
 // never passes for one made on the GPU.
 void PrintRenderer();
 
+// The widest and tallest frame that renderer takes (its largest texture), 0 when it cannot be asked.
+int LargestFrameSide();
+
 }  // namespace velloran_tool

@@ -149,7 +149,24 @@ PF_Err RenderSmartFrame(simhost::SimHost& host, const ToolState& state, const si
     request.bitdepth = depth ? A_short(std::stoi(*depth)) : input.depth() == simhost::PixelDepth::k8 ? 8 : 32;
     if (const std::string* n = Value(state, "--downsample")) request.downsampleX = request.downsampleY = std::stoi(*n);
 
+    // The effect's result is one texture: a larger one fails deep in the render with a GL error that tells
+    // the user nothing, so the frame is refused as soon as the pre-render has said how large it will be.
+    const int largest = velloran_tool::LargestFrameSide();
+    bool tooLarge = false;
+    request.render = [&](const PF_PreRenderOutput& pre) {
+        const long long width = (long long)pre.result_rect.right - pre.result_rect.left,
+                        height = (long long)pre.result_rect.bottom - pre.result_rect.top;
+        tooLarge = largest > 0 && (width > largest || height > largest);
+        return !tooLarge;
+    };
     simhost::FrameResult frame = simhost::RunSmartFrame(host, request);
+    if (tooLarge) {
+        const PF_LRect& r = frame.preRenderOutput.result_rect;
+        throw std::runtime_error("the frame's output of " + std::to_string((long long)r.right - r.left) + "x" +
+                                 std::to_string((long long)r.bottom - r.top) +
+                                 " pixels is larger than the renderer accepts (at most " + std::to_string(largest) +
+                                 " pixels a side)");
+    }
     const simhost::CommandResult& last = frame.rendered ? frame.render : frame.preRender;
     if ((last.out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE) && !last.return_msg.empty())
         std::fprintf(stderr, "velloran-render: the effect says: %s\n", last.return_msg.c_str());

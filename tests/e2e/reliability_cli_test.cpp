@@ -18,6 +18,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <regex>
 #include <set>
 #include <sstream>
 #include <string>
@@ -377,3 +378,31 @@ TEST(ToolRendererLine, FollowsTheOutputRectangleAndNamesTheRendererInUse) {
 }
 
 }  // namespace
+
+// A frame grown past the renderer's largest texture is refused with its size and the limit as soon as the
+// pre-render has said how large it is, instead of a GL error from deep in the render.
+TEST(ToolFrameTooLarge, RefusedWithItsSizeAndTheLimitBeforeRendering) {
+    const int largest = CGLStandInMaxTextureSize();
+    ASSERT_GT(largest, 0) << "the renderer could not be asked";
+    constexpr int kWidestImage = 16384;  // the image reader's limit
+    if (largest > kWidestImage) GTEST_SKIP() << "no readable image grows past a " << largest << "-pixel texture";
+    testsupport::ScopedHome home;
+    testsupport::TempDir scratch;
+    const std::string folder = scratch.path() + "/work";
+    fs::create_directory(folder);
+    WriteLayer(folder + "/wide.png", largest, 1);  // fits the renderer; the glow's margin does not
+    const std::set<std::string> before = Listing(folder);
+
+    const ToolRun run = RunTool(folder, "--set Radius=4 wide.png -o out.png");
+
+    EXPECT_EQ(run.exitCode, 1) << run.stderrText;
+    EXPECT_EQ(Listing(folder), before) << "files left behind; stderr:\n" << run.stderrText;
+    ASSERT_EQ(run.errorLines.size(), 1u) << run.stderrText;
+    std::smatch m;
+    const std::regex refusal(R"(^velloran-render: the frame's output of ([0-9]+)x([0-9]+) pixels is larger than )"
+                             R"(the renderer accepts \(at most ([0-9]+) pixels a side\)$)");
+    ASSERT_TRUE(std::regex_match(run.errorLines[0], m, refusal)) << run.errorLines[0];
+    EXPECT_GT(std::stoi(m[1]), largest);
+    EXPECT_GT(std::stoi(m[2]), 1) << "the glow grows the frame both ways";
+    EXPECT_EQ(std::stoi(m[3]), largest);
+}

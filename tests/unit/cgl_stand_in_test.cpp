@@ -179,12 +179,16 @@ INSTANTIATE_TEST_SUITE_P(
         return name;
     });
 
-TEST(CGLStandIn, RendererIsTheOneItsContextsGet) {
+TEST(CGLStandIn, RendererAndLargestTextureAreTheOnesItsContextsGet) {
     const std::string reported = CGLStandInRenderer();
     ASSERT_FALSE(reported.empty());
     CGLContextObj ctx = NewContext();
     ASSERT_EQ(CGLSetCurrentContext(ctx), kCGLNoError);
     EXPECT_EQ(reported, reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
+    GLint largest = 0;
+    glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
+    EXPECT_EQ(CGLStandInMaxTextureSize(), largest);
+    EXPECT_GT(largest, 0);
     EXPECT_EQ(CGLGetCurrentContext(), ctx);
     // Asking again from a thread with a context of ours current leaves that one current.
     EXPECT_EQ(std::string(CGLStandInRenderer()), reported);
