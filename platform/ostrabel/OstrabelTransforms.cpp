@@ -1,5 +1,7 @@
-// FFTW's planner keeps global state and is not thread-safe, while executing a plan on new arrays is: plans are
-// made and destroyed under one lock, and executed without it. FFTW_ESTIMATE plans in well under a millisecond
+// FFTW's planner keeps global state for the whole process and is not thread-safe, while executing a plan on new
+// arrays is. Other code in the host's process (another plug-in) may plan FFTW transforms too, and no lock of
+// ours can serialise that: FFTW's own planner lock is switched on once, before our first plan. Our plans are
+// also made and destroyed under the library's own lock, and executed without it. FFTW_ESTIMATE plans in well under a millisecond
 // and picks the same algorithm every time, so results do not depend on the machine's load at planning time.
 #include "OstrabelTransforms.h"
 
@@ -15,6 +17,15 @@ namespace {
 std::mutex& PlannerLock() {
     static std::mutex lock;
     return lock;
+}
+
+// Once per process; FFTW keeps the setting for good. A second call from another user of FFTW is harmless.
+void MakePlannerThreadSafe() {
+    static const bool done = [] {
+        fftwf_make_planner_thread_safe();
+        return true;
+    }();
+    static_cast<void>(done);
 }
 
 bool IsSmooth(std::size_t n) {
@@ -44,6 +55,7 @@ RealTransform2D::RealTransform2D(std::size_t rows, std::size_t columns) : rows_(
     TransformBuffer<float> real(rows * columns);
     TransformBuffer<std::complex<float>> spectrum(SpectrumSize());
     auto* complex = reinterpret_cast<fftwf_complex*>(spectrum.data());
+    MakePlannerThreadSafe();
     std::lock_guard<std::mutex> hold(PlannerLock());
     forward_ = fftwf_plan_dft_r2c_2d(int(rows), int(columns), real.data(), complex, FFTW_ESTIMATE);
     inverse_ = fftwf_plan_dft_c2r_2d(int(rows), int(columns), complex, real.data(), FFTW_ESTIMATE);
