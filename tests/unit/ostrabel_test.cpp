@@ -1,8 +1,6 @@
 // The iris-blur library on real GL contexts: the convolution against a direct sum, the scaled iris the same way
 // up as the image from one bright point, flat fields, kept energy, the small-radius copy, the failure reasons, concurrent
 // threads and the GL state it leaves behind.
-#include <EGL/egl.h>
-#include <EGL/eglext.h>
 #include <GL/glcorearb.h>
 #include <gtest/gtest.h>
 
@@ -20,55 +18,21 @@
 
 #include "Ostrabel.h"
 #include "support/CaseNames.h"
+#include "support/HostEglContext.h"
 #include "sdk/AE_EffectSuites.h"
 #include "sdk/SPBasic.h"
 
 namespace {
 
-// ---------------------------------------------------------------------------------------------------------
-// A surfaceless EGL context per thread; the display is shared and never terminated.
-// ---------------------------------------------------------------------------------------------------------
-EGLDisplay TestDisplay() {
-    static const EGLDisplay display = [] {
-        EGLDisplay d = eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr);
-        if (d != EGL_NO_DISPLAY && !eglInitialize(d, nullptr, nullptr)) d = EGL_NO_DISPLAY;
-        return d;
-    }();
-    return display;
-}
-
+// An OpenGL 3.3 core context per thread, current while it lives, on the display the CGL stand-in chose.
 class TestContext {
 public:
-    TestContext() {
-        EGLDisplay display = TestDisplay();
-        if (display == EGL_NO_DISPLAY || !eglBindAPI(EGL_OPENGL_API)) return;
-        const EGLint config_attributes[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT, EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
-                                            EGL_NONE};
-        EGLConfig config = nullptr;
-        EGLint count = 0;
-        if (!eglChooseConfig(display, config_attributes, &config, 1, &count) || count < 1) return;
-        const EGLint context_attributes[] = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 3,
-                                             EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT,
-                                             EGL_NONE};
-        context_ = eglCreateContext(display, config, EGL_NO_CONTEXT, context_attributes);
-        if (context_ != EGL_NO_CONTEXT &&
-            !eglMakeCurrent(display, EGL_NO_SURFACE, EGL_NO_SURFACE, context_)) {
-            eglDestroyContext(display, context_);
-            context_ = EGL_NO_CONTEXT;
-        }
-    }
-    ~TestContext() {
-        if (context_ == EGL_NO_CONTEXT) return;
-        eglMakeCurrent(TestDisplay(), EGL_NO_SURFACE, EGL_NO_SURFACE, EGL_NO_CONTEXT);
-        eglDestroyContext(TestDisplay(), context_);
-    }
-    TestContext(const TestContext&) = delete;
-    TestContext& operator=(const TestContext&) = delete;
-    bool ok() const { return context_ != EGL_NO_CONTEXT; }
-    void* handle() const { return context_; }
+    TestContext() : context_(EGL_OPENGL_API, testsupport::HostEglContext::Profile::Core33) {}
+    bool ok() const { return context_.made(); }
+    void* handle() const { return context_.context(); }
 
 private:
-    EGLContext context_ = EGL_NO_CONTEXT;
+    testsupport::HostEglContext context_;
 };
 
 // ---------------------------------------------------------------------------------------------------------
@@ -278,7 +242,7 @@ void ExpectDefaultBindings() {
 class OstrabelTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        ASSERT_TRUE(context_.ok()) << "no surfaceless EGL context with OpenGL 3.3 core";
+        ASSERT_TRUE(context_.ok()) << "no OpenGL 3.3 core context on the stand-in's EGL display";
         pipeline_ = CreateIrisPipelineOBJ(context_.handle());
         ASSERT_NE(pipeline_, nullptr);
         acquired_before_ = g_acquired.load();
