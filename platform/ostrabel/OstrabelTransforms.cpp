@@ -1,8 +1,9 @@
 // FFTW's planner keeps global state for the whole process and is not thread-safe, while executing a plan on new
 // arrays is. Other code in the host's process (another plug-in) may plan FFTW transforms too, and no lock of
-// ours can serialise that: FFTW's own planner lock is switched on once, before our first plan. Our plans are
-// also made and destroyed under the library's own lock, and executed without it. FFTW_ESTIMATE plans in well under a millisecond
-// and picks the same algorithm every time, so results do not depend on the machine's load at planning time.
+// ours can serialise that: FFTW's own planner lock is switched on once, as the library loads. Our plans are
+// also made and destroyed under the library's own lock, and executed without it. FFTW_ESTIMATE plans in well
+// under a millisecond and picks the same algorithm every time, so results do not depend on the machine's load
+// at planning time.
 #include "OstrabelTransforms.h"
 
 #include <fftw3.h>
@@ -27,6 +28,10 @@ void MakePlannerThreadSafe() {
     }();
     static_cast<void>(done);
 }
+
+// Switching the lock on must not race with someone else's planning, so it is done as the library loads, while
+// the host loads its plug-ins, rather than on our first plan in the middle of a render.
+[[maybe_unused]] const bool planner_thread_safe_at_load = (MakePlannerThreadSafe(), true);
 
 bool IsSmooth(std::size_t n) {
     for (std::size_t p : {2u, 3u, 5u, 7u})

@@ -2,6 +2,7 @@
 // up as the image from one bright point, flat fields, kept energy, the small-radius copy, the failure reasons, concurrent
 // threads and the GL state it leaves behind.
 #include <GL/glcorearb.h>
+#include <dlfcn.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -645,6 +646,52 @@ TEST_F(OstrabelTest, TwoThreadsAtOnceMatchOneThread) {
     first.join();
     second.join();
     EXPECT_EQ(mismatches.load(), 0);
+}
+
+// Another user of FFTW in the same process (another plug-in in the host) plans and destroys transforms of its
+// own, under no lock of ours, while render threads plan theirs: FFTW's planner is one for the whole process, so
+// it must serialise the planning itself. Each of our calls meets a transform size it has not planned yet.
+TEST_F(OstrabelTest, PlansWhileAnotherUserOfFftwPlans) {
+    using Plan = void*;
+    using PlanReal2D = Plan (*)(int, int, float*, void*, unsigned);
+    using DestroyPlan = void (*)(Plan);
+    using Allocate = void* (*)(std::size_t);
+    using Free = void (*)(void*);
+    // The library's FFTW, found in the process the way another plug-in's calls would reach it.
+    const auto plan = reinterpret_cast<PlanReal2D>(dlsym(RTLD_DEFAULT, "fftwf_plan_dft_r2c_2d"));
+    const auto destroy = reinterpret_cast<DestroyPlan>(dlsym(RTLD_DEFAULT, "fftwf_destroy_plan"));
+    const auto allocate = reinterpret_cast<Allocate>(dlsym(RTLD_DEFAULT, "fftwf_malloc"));
+    const auto release = reinterpret_cast<Free>(dlsym(RTLD_DEFAULT, "fftwf_free"));
+    ASSERT_TRUE(plan && destroy && allocate && release);
+    constexpr unsigned kEstimate = 1u << 6;  // FFTW_ESTIMATE
+
+    std::atomic<bool> stop{false};
+    std::atomic<int> other_failures{0};
+    std::thread other([&] {
+        float* real = static_cast<float*>(allocate(sizeof(float) * 96 * 96));
+        void* spectrum = allocate(sizeof(float) * 2 * 96 * 49);
+        for (int round = 0; !stop.load(); ++round) {
+            const int n = 8 + round % 88;
+            Plan p = plan(n, 96, real, spectrum, kEstimate);
+            if (!p) ++other_failures;
+            if (p) destroy(p);
+        }
+        release(spectrum);
+        release(real);
+    });
+    IrisWorld iris = QuadrantIris(Depth::k32, 30, 30);
+    int wrong = 0;
+    for (int size = 40; size < 100; ++size) {
+        Image source = MakeImage(size, size);
+        for (int ch = 0; ch < 4; ++ch) source.at(size / 2, size / 2, ch) = 1.0f;
+        // A 31 by 31 kernel: through transforms, of a size planned for the first time.
+        const Image result = Convolve(pipeline_, iris, source, 1, 15.0f);
+        if (std::fabs(result.Sum(1) - 1.0) > 1e-3) ++wrong;
+    }
+    stop = true;
+    other.join();
+    EXPECT_EQ(wrong, 0);
+    EXPECT_EQ(other_failures.load(), 0);
 }
 
 // A caller's unusual state (another texture unit and binding, a scissor box, pixel-store values, bound
