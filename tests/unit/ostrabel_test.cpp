@@ -268,13 +268,13 @@ protected:
 // images' row 0 the top. Small kernels are summed directly and larger ones through transforms; the cases
 // straddle the change at 121 cells and reach well into both.
 struct DirectCase {
-    const char* name;
+    const char* what;
     Depth depth;
     int width, height;
     int sampling_level;
     int iris_width, iris_height;
 };
-void PrintTo(const DirectCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const DirectCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
 
 class OstrabelDirect : public OstrabelTest, public ::testing::WithParamInterface<DirectCase> {};
 
@@ -322,11 +322,11 @@ INSTANTIATE_TEST_SUITE_P(
                       DirectCase{"SmallestTransformedKernel", Depth::k32, 41, 33, 1, 13, 11},
                       DirectCase{"WideTransformedKernel", Depth::k8, 90, 61, 3, 41, 23},
                       DirectCase{"KernelWiderThanTheImage", Depth::k32, 25, 19, 1, 61, 9}),
-    [](const ::testing::TestParamInfo<DirectCase>& info) { return info.param.name; });
+    velloran_test::NameFromWhat<DirectCase>);
 
 // One bright point: the 200 by 100 iris comes back the same way up, its longer side over twice the radius.
 struct ImpulseCase {
-    const char* name;
+    const char* what;
     Depth depth;
     int sampling_level;
     float radius;
@@ -336,7 +336,7 @@ struct ImpulseCase {
     // pixel's light in place spreads it over the cells around it.
     double balance_tolerance;
 };
-void PrintTo(const ImpulseCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const ImpulseCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
 
 class OstrabelImpulse : public OstrabelTest, public ::testing::WithParamInterface<ImpulseCase> {};
 
@@ -382,16 +382,16 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(ImpulseCase{"Radius20", Depth::k8, 3, 20.0f, 96, 64, 1, 0.1},
                       ImpulseCase{"Radius20Float", Depth::k32, 1, 20.0f, 96, 64, 1, 0.1},
                       ImpulseCase{"Radius40OnTheCoarsestGrid", Depth::k8, 5, 40.0f, 128, 96, 6, 0.15}),
-    [](const ::testing::TestParamInfo<ImpulseCase>& info) { return info.param.name; });
+    velloran_test::NameFromWhat<ImpulseCase>);
 
 // A flat field stays flat wherever the whole kernel lies inside the image (beyond its edges it is black).
 struct FlatCase {
-    const char* name;
+    const char* what;
     int sampling_level;
     float radius;
     int size;
 };
-void PrintTo(const FlatCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FlatCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
 
 class OstrabelFlat : public OstrabelTest, public ::testing::WithParamInterface<FlatCase> {};
 
@@ -423,15 +423,15 @@ TEST_P(OstrabelFlat, StaysFlatInside) {
 INSTANTIATE_TEST_SUITE_P(Cases, OstrabelFlat,
                          ::testing::Values(FlatCase{"Finest", 1, 6.5f, 48}, FlatCase{"Standard", 3, 12.0f, 64},
                                            FlatCase{"CoarsestGrid", 5, 40.0f, 128}),
-                         [](const ::testing::TestParamInfo<FlatCase>& info) { return info.param.name; });
+                         velloran_test::NameFromWhat<FlatCase>);
 
 // The sum of the image is kept when the glow stays inside the buffer.
 struct EnergyCase {
-    const char* name;
+    const char* what;
     int sampling_level;
     float radius;
 };
-void PrintTo(const EnergyCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const EnergyCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
 
 class OstrabelEnergy : public OstrabelTest, public ::testing::WithParamInterface<EnergyCase> {};
 
@@ -450,7 +450,7 @@ TEST_P(OstrabelEnergy, KeepsTheSumOfTheImage) {
 
 INSTANTIATE_TEST_SUITE_P(Cases, OstrabelEnergy,
                          ::testing::Values(EnergyCase{"FullResolution", 1, 8.0f}, EnergyCase{"CoarseGrid", 5, 40.0f}),
-                         [](const ::testing::TestParamInfo<EnergyCase>& info) { return info.param.name; });
+                         velloran_test::NameFromWhat<EnergyCase>);
 
 // On a coarse grid a single bright pixel's glow must stay centred on that pixel wherever it lies within a
 // grid cell, with its light kept: otherwise a moving point's glow jumps from cell to cell. The iris is
@@ -535,11 +535,11 @@ TEST_F(OstrabelTest, NullCacheAndPipelineDoNothing) {
 }
 
 struct FailureCase {
-    const char* name;
+    const char* what;
     // Spoils one thing of a valid call.
     std::function<void(PF_InData*&, void*& pipeline, IrisWorld&, GLuint& framebuffer, int& width)> spoil;
 };
-void PrintTo(const FailureCase& c, std::ostream* os) { *os << c.name; }
+void PrintTo(const FailureCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
 
 class OstrabelFailure : public OstrabelTest, public ::testing::WithParamInterface<FailureCase> {};
 
@@ -597,7 +597,7 @@ INSTANTIATE_TEST_SUITE_P(
         FailureCase{"NoSuchFramebuffer", [](auto&, auto&, auto&, GLuint& framebuffer, auto&) { framebuffer = 4242; }},
         FailureCase{"DefaultFramebuffer", [](auto&, auto&, auto&, GLuint& framebuffer, auto&) { framebuffer = 0; }},
         FailureCase{"ZeroWidth", [](auto&, auto&, auto&, auto&, int& width) { width = 0; }}),
-    [](const ::testing::TestParamInfo<FailureCase>& info) { return info.param.name; });
+    velloran_test::NameFromWhat<FailureCase>);
 
 TEST_F(OstrabelTest, ReasonIsCutToTheCapacity) {
     IrisWorld iris = QuadrantIris(Depth::k8, 20, 10);
