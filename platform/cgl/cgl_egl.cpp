@@ -461,7 +461,7 @@ const char* CGLErrorString(CGLError error) {
 namespace {
 
 // What a context made as the effect makes its own reports, asked once: tools show the renderer and refuse
-// frames larger than its textures before a render is tried.
+// frames larger than its textures before a render is tried; the benchmark prints the renderer and version.
 struct RendererFacts {
     std::string renderer, version;
     GLint maxTextureSize = 0;
