@@ -14,10 +14,9 @@ std::vector<DisplayCandidate> DisplayOrder(const std::vector<DeviceDescription>&
     return order;
 }
 
-bool FirstThatOpens(const std::vector<DisplayCandidate>& order,
-                    const std::function<bool(const DisplayCandidate&)>& opens, DisplayCandidate* chosen) {
+bool FirstThatOpens(const std::vector<DisplayCandidate>& order, const OpeningSteps& steps, DisplayCandidate* chosen) {
     for (const DisplayCandidate& candidate : order) {
-        if (opens(candidate)) {
+        if (steps.initialise(candidate) && steps.chooseConfig(candidate) && steps.makeContext(candidate)) {
             *chosen = candidate;
             return true;
         }

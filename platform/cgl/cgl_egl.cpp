@@ -1,5 +1,6 @@
-// CGL-shaped context API over EGL. One EGL display serves the process: the first hardware EGL device that
-// initialises, then Mesa's surfaceless platform, then Mesa's software device (DisplayChoice.h says why).
+// CGL-shaped context API over EGL. One EGL display serves the process: the first hardware EGL device that can
+// make the effect's context, else Mesa's surfaceless platform, else Mesa's software device (DisplayChoice.h
+// says why).
 // Contexts are made current without a surface; the effect draws only into its own framebuffers.
 //
 // The thread's EGL state from before a stand-in context was made current (a host's own context, its
@@ -84,6 +85,35 @@ std::vector<EGLDeviceEXT> Devices() {
     return devices;
 }
 
+// Configs that back a pixel buffer and render OpenGL, with at least the given sizes. Contexts are made current
+// without a surface, but surfaceless drivers list only configs that could back a pixel buffer.
+bool ChooseConfig(EGLDisplay display, EGLint channelBits, EGLint alphaBits, EGLint depthBits, EGLint stencilBits,
+                  EGLConfig* config, EGLint* error) {
+    const EGLint configAttributes[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT,
+                                       EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
+                                       EGL_RED_SIZE, channelBits,
+                                       EGL_GREEN_SIZE, channelBits,
+                                       EGL_BLUE_SIZE, channelBits,
+                                       EGL_ALPHA_SIZE, alphaBits,
+                                       EGL_DEPTH_SIZE, depthBits,
+                                       EGL_STENCIL_SIZE, stencilBits,
+                                       EGL_NONE};
+    EGLint found = 0;
+    *error = EGL_SUCCESS;
+    if (!eglChooseConfig(display, configAttributes, config, 1, &found)) {
+        *error = eglGetError();
+        return false;
+    }
+    if (found < 1) *error = EGL_BAD_CONFIG;
+    return found >= 1;
+}
+
+// The effect's "#version 330" shaders rely on the 3.2 core request giving a 3.3 context.
+std::vector<EGLint> CoreContextAttributes() {
+    return {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 3, EGL_CONTEXT_OPENGL_PROFILE_MASK,
+            EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT, EGL_NONE};
+}
+
 EGLDisplay OpenDisplay() {
     const std::vector<EGLDeviceEXT> devices = Devices();
     auto queryDeviceString =
@@ -94,18 +124,32 @@ EGLDisplay OpenDisplay() {
                                    ListsExtension(queryDeviceString(devices[i], EGL_EXTENSIONS), "EGL_MESA_device_software");
     }
     EGLDisplay display = EGL_NO_DISPLAY;
+    EGLConfig config = nullptr;
+    cgl_stand_in::OpeningSteps steps;
+    steps.initialise = [&](const cgl_stand_in::DisplayCandidate& candidate) {
+        display = candidate.kind == cgl_stand_in::DisplayCandidate::Surfaceless
+                      ? eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA, EGL_DEFAULT_DISPLAY, nullptr)
+                      : eglGetPlatformDisplay(EGL_PLATFORM_DEVICE_EXT, devices[size_t(candidate.device)], nullptr);
+        display = InitializedDisplay(display);
+        return display != EGL_NO_DISPLAY;
+    };
+    steps.chooseConfig = [&](const cgl_stand_in::DisplayCandidate&) {
+        EGLint error = EGL_SUCCESS;
+        return ChooseConfig(display, 0, 0, 0, 0, &config, &error);
+    };
+    steps.makeContext = [&](const cgl_stand_in::DisplayCandidate&) {
+        // Creation follows the bound API; the caller's binding is given back.
+        const EGLenum callersAPI = eglQueryAPI();
+        const std::vector<EGLint> attributes = CoreContextAttributes();
+        EGLContext context = EGL_NO_CONTEXT;
+        if (eglBindAPI(EGL_OPENGL_API)) context = eglCreateContext(display, config, EGL_NO_CONTEXT, attributes.data());
+        if (context != EGL_NO_CONTEXT) eglDestroyContext(display, context);
+        eglBindAPI(callersAPI);
+        return context != EGL_NO_CONTEXT;
+    };
     cgl_stand_in::DisplayCandidate chosen;
-    cgl_stand_in::FirstThatOpens(cgl_stand_in::DisplayOrder(descriptions),
-                                 [&](const cgl_stand_in::DisplayCandidate& candidate) {
-                                     display = candidate.kind == cgl_stand_in::DisplayCandidate::Surfaceless
-                                                   ? eglGetPlatformDisplay(EGL_PLATFORM_SURFACELESS_MESA,
-                                                                           EGL_DEFAULT_DISPLAY, nullptr)
-                                                   : eglGetPlatformDisplay(EGL_PLATFORM_DEVICE_EXT,
-                                                                           devices[size_t(candidate.device)], nullptr);
-                                     display = InitializedDisplay(display);
-                                     return display != EGL_NO_DISPLAY;
-                                 },
-                                 &chosen);
+    if (!cgl_stand_in::FirstThatOpens(cgl_stand_in::DisplayOrder(descriptions), steps, &chosen))
+        return EGL_NO_DISPLAY;
     return display;
 }
 
@@ -290,9 +334,8 @@ CGLError CGLChoosePixelFormat(const CGLPixelFormatAttribute* attribs, CGLPixelFo
             contextAttributes = {EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_COMPATIBILITY_PROFILE_BIT};
             break;
         case kCGLOGLPVersion_3_2_Core:
-            // The effect's "#version 330" shaders rely on the 3.2 core request giving a 3.3 context.
-            contextAttributes = {EGL_CONTEXT_MAJOR_VERSION, 3, EGL_CONTEXT_MINOR_VERSION, 3,
-                                 EGL_CONTEXT_OPENGL_PROFILE_MASK, EGL_CONTEXT_OPENGL_CORE_PROFILE_BIT};
+            contextAttributes = CoreContextAttributes();
+            contextAttributes.pop_back();  // the list's end is added below
             break;
         case kCGLOGLPVersion_GL4_Core:
             contextAttributes = {EGL_CONTEXT_MAJOR_VERSION, 4, EGL_CONTEXT_MINOR_VERSION, 1,
@@ -306,22 +349,10 @@ CGLError CGLChoosePixelFormat(const CGLPixelFormatAttribute* attribs, CGLPixelFo
     const EGLDisplay display = Display();
     if (display == EGL_NO_DISPLAY) return kCGLBadDisplay;
 
-    const EGLint channelBits = colorBits / 3;
-    // Contexts are made current without a surface, but surfaceless drivers list only configs that could
-    // back a pixel buffer.
-    const EGLint configAttributes[] = {EGL_SURFACE_TYPE, EGL_PBUFFER_BIT,
-                                       EGL_RENDERABLE_TYPE, EGL_OPENGL_BIT,
-                                       EGL_RED_SIZE, channelBits,
-                                       EGL_GREEN_SIZE, channelBits,
-                                       EGL_BLUE_SIZE, channelBits,
-                                       EGL_ALPHA_SIZE, alphaBits,
-                                       EGL_DEPTH_SIZE, depthBits,
-                                       EGL_STENCIL_SIZE, stencilBits,
-                                       EGL_NONE};
     EGLConfig config = nullptr;
-    EGLint found = 0;
-    if (!eglChooseConfig(display, configAttributes, &config, 1, &found)) return FromEGLError(eglGetError());
-    if (found < 1) return kCGLBadPixelFormat;
+    EGLint error = EGL_SUCCESS;
+    if (!ChooseConfig(display, colorBits / 3, alphaBits, depthBits, stencilBits, &config, &error))
+        return FromEGLError(error);  // no matching config: EGL_BAD_CONFIG, a bad pixel format
 
     auto* format = new _CGLPixelFormatObject;
     format->config = config;
@@ -430,10 +461,11 @@ const char* CGLErrorString(CGLError error) {
 namespace {
 
 // What a context made as the effect makes its own reports, asked once: tools show the renderer and refuse
-// frames larger than its textures before a render is tried.
+// frames larger than its textures before a render is tried; the benchmark prints the renderer and version.
 struct RendererFacts {
-    std::string renderer;
+    std::string renderer, version;
     GLint maxTextureSize = 0;
+    CGLError failure = kCGLNoError;  // of the step that left no context current, if one did
 };
 
 const RendererFacts& Facts() {
@@ -444,14 +476,17 @@ const RendererFacts& Facts() {
                                                       CGLPixelFormatAttribute(0)};
         CGLPixelFormatObj pix = nullptr;
         GLint screens = 0;
-        if (CGLChoosePixelFormat(attributes, &pix, &screens) != kCGLNoError) return f;
+        f.failure = CGLChoosePixelFormat(attributes, &pix, &screens);
+        if (f.failure != kCGLNoError) return f;
         CGLContextObj ctx = nullptr;
-        const CGLError created = CGLCreateContext(pix, nullptr, &ctx);
+        f.failure = CGLCreateContext(pix, nullptr, &ctx);
         CGLDestroyPixelFormat(pix);
-        if (created != kCGLNoError) return f;
+        if (f.failure != kCGLNoError) return f;
         const CGLContextObj callers = CGLGetCurrentContext();
-        if (CGLSetCurrentContext(ctx) == kCGLNoError) {
+        f.failure = CGLSetCurrentContext(ctx);
+        if (f.failure == kCGLNoError) {
             if (const GLubyte* text = glGetString(GL_RENDERER)) f.renderer = reinterpret_cast<const char*>(text);
+            if (const GLubyte* text = glGetString(GL_VERSION)) f.version = reinterpret_cast<const char*>(text);
             GLint largest = 0;
             glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
             if (glGetError() == GL_NO_ERROR && largest > 0) f.maxTextureSize = largest;
@@ -467,7 +502,15 @@ const RendererFacts& Facts() {
 
 extern "C" {
 
+void* CGLStandInDisplay(void) { return Display(); }
+
 const char* CGLStandInRenderer(void) { return Facts().renderer.c_str(); }
+
+const char* CGLStandInVersion(void) { return Facts().version.c_str(); }
+
+const char* CGLStandInContextFailure(void) {
+    return Facts().failure == kCGLNoError ? "" : CGLErrorString(Facts().failure);
+}
 
 int CGLStandInMaxTextureSize(void) { return int(Facts().maxTextureSize); }
 

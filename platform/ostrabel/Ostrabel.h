@@ -10,7 +10,8 @@
 //
 // Both handles are opaque. Every function may be called on several threads at once, each thread with its own
 // context and pipeline object (which keeps the transform plans of the sizes it met); the library's only global
-// state is FFTW's planner, which one lock serialises. It leaves the GL state as it found it.
+// state is FFTW's planner, shared with the rest of the process, whose own lock it switches on. It leaves the GL
+// state as it found it.
 #pragma once
 
 #include "AE_Effect.h"

@@ -258,58 +258,101 @@ RgbaImage ConvolveTransformed(const RgbaImage& grid, const Kernel& kernel, Trans
     return result;
 }
 
-// Averages `cell` by `cell` blocks of the source (black beyond its edges) into a grid with one black cell
-// of margin on every side. The margin's convolved values let the enlargement interpolate at the borders
-// between true results instead of clamping.
+// Where source pixel `x`'s centre lies on a grid of `cell` pixels per cell that starts with one margin cell:
+// between cells `index` and `index + 1`, `fraction` of the way. Cell g's centre is (g - 1/2) * cell pixels from
+// the image's origin, so the pixel's centre x + 1/2 lies at (x + 1/2) / cell + 1/2 cells. Shrinking and
+// enlarging both place pixels by this one rule; any disagreement between them would move every glow.
+struct GridPosition {
+    int index;
+    float fraction;
+};
+
+GridPosition PixelOnGrid(int x, int cell) {
+    const double g = (x + 0.5) / cell + 0.5;
+    const double index = std::floor(g);
+    return {int(index), float(g - index)};
+}
+
+std::vector<GridPosition> PixelsOnGrid(int count, int cell) {
+    std::vector<GridPosition> positions(static_cast<std::size_t>(count));
+    for (int x = 0; x < count; ++x) positions[std::size_t(x)] = PixelOnGrid(x, cell);
+    return positions;
+}
+
+// Shrinks the source onto a grid of `cell` by `cell` pixels per cell, with one black cell of margin on every
+// side. A pixel's light is shared between the two nearest cell centres on each axis in proportion to its
+// nearness to each (the transpose of the enlargement's bilinear interpolation), so the light's centre stays
+// exactly where the pixel is, whatever its place within a cell: binning whole cells would move every pixel to
+// its cell's centre, and a moving point's glow would jump from cell to cell. The shares add up to the pixel's
+// light, divided by the cell's area so that a flat field keeps its level. The margin takes the share of the
+// outermost pixels and lets the enlargement interpolate at the borders between true results.
 RgbaImage ReduceToGrid(const RgbaImage& source, int cell, unsigned workers) {
     const int inner_w = (source.width + cell - 1) / cell, inner_h = (source.height + cell - 1) / cell;
     RgbaImage grid;
     grid.width = inner_w + 2;
     grid.height = inner_h + 2;
     grid.pixels.assign(std::size_t(grid.width) * std::size_t(grid.height) * 4, 0.0f);
+    const std::vector<GridPosition> columns = PixelsOnGrid(source.width, cell);
+    const std::vector<GridPosition> rows = PixelsOnGrid(source.height, cell);
     const float area = 1.0f / float(cell * cell);
-    ParallelFor(std::size_t(inner_h), WorkersFor(source.pixels.size() / 4, workers),
+    const std::size_t row_values = std::size_t(grid.width) * 4;
+    // Each thread fills its own grid rows, from the source rows that share light with them; a source row on
+    // the border between two threads' rows is shrunk by both.
+    ParallelFor(std::size_t(grid.height), WorkersFor(source.pixels.size() / 4, workers),
                 [&](std::size_t begin, std::size_t end) {
-                    for (std::size_t gy = begin; gy < end; ++gy) {
-                        float* out = &grid.pixels[((gy + 1) * std::size_t(grid.width) + 1) * 4];
-                        const int y0 = int(gy) * cell, y1 = std::min(source.height, y0 + cell);
-                        for (int y = y0; y < y1; ++y) {
-                            const float* in = &source.pixels[std::size_t(y) * std::size_t(source.width) * 4];
-                            for (int x = 0; x < source.width; ++x)
-                                for (int c = 0; c < 4; ++c) out[(x / cell) * 4 + c] += in[x * 4 + c] * area;
+                    std::vector<float> shrunk(row_values);
+                    const int first = std::max(0, (int(begin) - 2) * cell);
+                    const int last = std::min(source.height, (int(end) + 1) * cell);
+                    for (int y = first; y < last; ++y) {
+                        const GridPosition row = rows[std::size_t(y)];
+                        const bool upper = std::size_t(row.index) >= begin && std::size_t(row.index) < end;
+                        const bool lower = std::size_t(row.index + 1) >= begin && std::size_t(row.index + 1) < end;
+                        if (!upper && !lower) continue;
+                        std::fill(shrunk.begin(), shrunk.end(), 0.0f);
+                        const float* in = &source.pixels[std::size_t(y) * std::size_t(source.width) * 4];
+                        for (int x = 0; x < source.width; ++x) {
+                            const GridPosition column = columns[std::size_t(x)];
+                            float* out = &shrunk[std::size_t(column.index) * 4];
+                            const float near = 1.0f - column.fraction, far = column.fraction;
+                            for (int c = 0; c < 4; ++c) {
+                                out[c] += near * in[x * 4 + c];
+                                out[4 + c] += far * in[x * 4 + c];
+                            }
+                        }
+                        if (upper) {
+                            float* out = &grid.pixels[std::size_t(row.index) * row_values];
+                            const float share = (1.0f - row.fraction) * area;
+                            for (std::size_t i = 0; i < row_values; ++i) out[i] += share * shrunk[i];
+                        }
+                        if (lower) {
+                            float* out = &grid.pixels[std::size_t(row.index + 1) * row_values];
+                            const float share = row.fraction * area;
+                            for (std::size_t i = 0; i < row_values; ++i) out[i] += share * shrunk[i];
                         }
                     }
                 });
     return grid;
 }
 
-// Bilinear enlargement of the convolved grid back to the source's pixels. Source pixel x has its centre at
-// (x + 1/2) / cell grid cells, grid cell g at g + 1/2, and the grid starts with its margin cell.
+// Bilinear enlargement of the convolved grid back to the source's pixels, each pixel read at the place
+// PixelOnGrid gives it, the same place its light was shared out from.
 RgbaImage EnlargeFromGrid(const RgbaImage& grid, int cell, int width, int height, unsigned workers) {
     RgbaImage result;
     result.width = width;
     result.height = height;
     result.pixels.resize(std::size_t(width) * std::size_t(height) * 4);  // every value is written below
-    auto position = [cell](int x, int& index, float& fraction) {
-        const double g = (x + 0.5) / cell + 0.5;  // - 1/2 for the cell centre, + 1 for the margin
-        index = int(std::floor(g));
-        fraction = float(g - index);
-    };
-    std::vector<int> ix(static_cast<std::size_t>(width));
-    std::vector<float> fx(static_cast<std::size_t>(width));
-    for (int x = 0; x < width; ++x) position(x, ix[std::size_t(x)], fx[std::size_t(x)]);
+    const std::vector<GridPosition> columns = PixelsOnGrid(width, cell);
     ParallelFor(std::size_t(height), WorkersFor(result.pixels.size() / 4, workers),
                 [&](std::size_t begin, std::size_t end) {
                     for (std::size_t y = begin; y < end; ++y) {
-                        int iy;
-                        float fy;
-                        position(int(y), iy, fy);
-                        const float* row0 = &grid.pixels[std::size_t(iy) * std::size_t(grid.width) * 4];
+                        const GridPosition row = PixelOnGrid(int(y), cell);
+                        const float fy = row.fraction;
+                        const float* row0 = &grid.pixels[std::size_t(row.index) * std::size_t(grid.width) * 4];
                         const float* row1 = row0 + std::size_t(grid.width) * 4;
                         float* out = &result.pixels[y * std::size_t(width) * 4];
                         for (int x = 0; x < width; ++x) {
-                            const std::size_t i = std::size_t(ix[std::size_t(x)]) * 4;
-                            const float f = fx[std::size_t(x)];
+                            const std::size_t i = std::size_t(columns[std::size_t(x)].index) * 4;
+                            const float f = columns[std::size_t(x)].fraction;
                             for (int c = 0; c < 4; ++c) {
                                 const float first = row0[i + c] + (row0[i + 4 + c] - row0[i + c]) * f;
                                 const float second = row1[i + c] + (row1[i + 4 + c] - row1[i + c]) * f;

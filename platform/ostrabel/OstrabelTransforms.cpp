@@ -1,6 +1,9 @@
-// FFTW's planner keeps global state and is not thread-safe, while executing a plan on new arrays is: plans are
-// made and destroyed under one lock, and executed without it. FFTW_ESTIMATE plans in well under a millisecond
-// and picks the same algorithm every time, so results do not depend on the machine's load at planning time.
+// FFTW's planner keeps global state for the whole process and is not thread-safe, while executing a plan on new
+// arrays is. Other code in the host's process (another plug-in) may plan FFTW transforms too, and no lock of
+// ours can serialise that: FFTW's own planner lock is switched on once, as the library loads. Our plans are
+// also made and destroyed under the library's own lock, and executed without it. FFTW_ESTIMATE plans in well
+// under a millisecond and picks the same algorithm every time, so results do not depend on the machine's load
+// at planning time.
 #include "OstrabelTransforms.h"
 
 #include <fftw3.h>
@@ -16,6 +19,19 @@ std::mutex& PlannerLock() {
     static std::mutex lock;
     return lock;
 }
+
+// Once per process; FFTW keeps the setting for good. A second call from another user of FFTW is harmless.
+void MakePlannerThreadSafe() {
+    static const bool done = [] {
+        fftwf_make_planner_thread_safe();
+        return true;
+    }();
+    static_cast<void>(done);
+}
+
+// Switching the lock on must not race with someone else's planning, so it is done as the library loads, while
+// the host loads its plug-ins, rather than on our first plan in the middle of a render.
+[[maybe_unused]] const bool planner_thread_safe_at_load = (MakePlannerThreadSafe(), true);
 
 bool IsSmooth(std::size_t n) {
     for (std::size_t p : {2u, 3u, 5u, 7u})
@@ -44,6 +60,7 @@ RealTransform2D::RealTransform2D(std::size_t rows, std::size_t columns) : rows_(
     TransformBuffer<float> real(rows * columns);
     TransformBuffer<std::complex<float>> spectrum(SpectrumSize());
     auto* complex = reinterpret_cast<fftwf_complex*>(spectrum.data());
+    MakePlannerThreadSafe();
     std::lock_guard<std::mutex> hold(PlannerLock());
     forward_ = fftwf_plan_dft_r2c_2d(int(rows), int(columns), real.data(), complex, FFTW_ESTIMATE);
     inverse_ = fftwf_plan_dft_c2r_2d(int(rows), int(columns), complex, real.data(), FFTW_ESTIMATE);

@@ -9,6 +9,7 @@
 #include "CGLStandIn.h"
 #include "DisplayChoice.h"
 #include "gl/GLHeaders.h"
+#include "support/CaseNames.h"
 #include "support/HostEglContext.h"
 
 namespace {
@@ -20,6 +21,7 @@ struct FormatCase {
     std::vector<A> attributes;
     CGLError expected;
 };
+void PrintTo(const FormatCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
 
 class CGLChoosePixelFormatCases : public testing::TestWithParam<FormatCase> {};
 
@@ -46,11 +48,7 @@ INSTANTIATE_TEST_SUITE_P(
         FormatCase{"booleans", {kCGLPFAAccelerated, kCGLPFADoubleBuffer, kCGLPFANoRecovery, A(0)}, kCGLNoError},
         FormatCase{"unknown attribute", {A(4242), A(0)}, kCGLBadAttribute},
         FormatCase{"unknown profile", {kCGLPFAOpenGLProfile, A(0x7700), A(0)}, kCGLBadValue}),
-    [](const testing::TestParamInfo<FormatCase>& info) {
-        std::string name = info.param.what;
-        for (char& ch : name) if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-        return name;
-    });
+    velloran_test::NameFromWhat<FormatCase>);
 
 CGLContextObj NewContext(CGLOpenGLProfile profile = kCGLOGLPVersion_3_2_Core) {
     const A attributes[] = {kCGLPFAOpenGLProfile, A(profile), A(0)};
@@ -124,60 +122,97 @@ TEST(CGLStandIn, LegacyProfileIsACompatibilityContext) {
 }
 
 // Which display the stand-in settles on, given the devices EGL lists (true: Mesa's software device) and the
-// candidates that fail to initialise.
+// step at which candidates fail: a candidate opens only when its display initialises, an OpenGL config is
+// chosen and a 3.2 core context is made on it.
+using DC = cgl_stand_in::DisplayCandidate;
+enum class Step { Initialise, ChooseConfig, MakeContext };
+
+struct StepFailure {
+    DC candidate;
+    Step step;
+};
+
 struct DisplayCase {
     const char* what;
     std::vector<bool> softwareDevices;
-    std::vector<cgl_stand_in::DisplayCandidate> failing;
+    std::vector<StepFailure> failing;
     bool opens;
-    cgl_stand_in::DisplayCandidate expected;
+    DC expected;
 };
-
-void PrintTo(const DisplayCase& c, std::ostream* os) { *os << c.what; }
+void PrintTo(const DisplayCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
 
 class DisplayChoiceCases : public testing::TestWithParam<DisplayCase> {};
 
-TEST_P(DisplayChoiceCases, PrefersAHardwareDeviceThatInitialises) {
+TEST_P(DisplayChoiceCases, TakesTheFirstCandidateThatGivesAContext) {
     const DisplayCase& c = GetParam();
     std::vector<cgl_stand_in::DeviceDescription> devices;
     for (bool software : c.softwareDevices) devices.push_back({software});
-    std::vector<cgl_stand_in::DisplayCandidate> tried;
-    cgl_stand_in::DisplayCandidate chosen{cgl_stand_in::DisplayCandidate::Device, -7};
-    const bool opened = cgl_stand_in::FirstThatOpens(
-        cgl_stand_in::DisplayOrder(devices),
-        [&](const cgl_stand_in::DisplayCandidate& candidate) {
-            tried.push_back(candidate);
-            for (const auto& f : c.failing)
-                if (f == candidate) return false;
+    std::vector<StepFailure> tried;  // every step run, in order
+    auto step = [&](Step which) {
+        return [&c, &tried, which](const DC& candidate) {
+            tried.push_back({candidate, which});
+            for (const StepFailure& f : c.failing)
+                if (f.candidate == candidate && f.step == which) return false;
             return true;
-        },
-        &chosen);
-    EXPECT_EQ(opened, c.opens);
+        };
+    };
+    const cgl_stand_in::OpeningSteps steps{step(Step::Initialise), step(Step::ChooseConfig), step(Step::MakeContext)};
+    DC chosen{DC::Device, -7};
+    const bool opened = cgl_stand_in::FirstThatOpens(cgl_stand_in::DisplayOrder(devices), steps, &chosen);
+    ASSERT_EQ(opened, c.opens);
+    ASSERT_FALSE(tried.empty());
     if (c.opens) {
         EXPECT_TRUE(chosen == c.expected) << "kind " << chosen.kind << " device " << chosen.device;
         // Nothing after the one that opened is tried: each try initialises a display for good.
-        EXPECT_TRUE(tried.back() == chosen);
+        EXPECT_TRUE(tried.back().candidate == chosen && tried.back().step == Step::MakeContext);
+    }
+    // A candidate's steps run in order, each only after the one before it succeeded.
+    for (std::size_t i = 0; i < tried.size(); ++i) {
+        const bool firstOfCandidate = i == 0 || !(tried[i - 1].candidate == tried[i].candidate);
+        EXPECT_EQ(firstOfCandidate, tried[i].step == Step::Initialise) << "step " << i;
     }
 }
 
-using DC = cgl_stand_in::DisplayCandidate;
 INSTANTIATE_TEST_SUITE_P(
     Devices, DisplayChoiceCases,
     testing::Values(
         DisplayCase{"software listed first then GPU", {true, false}, {}, true, {DC::Device, 1}},
         DisplayCase{"GPU then software", {false, true}, {}, true, {DC::Device, 0}},
         DisplayCase{"software only", {true}, {}, true, {DC::Surfaceless, -1}},
-        DisplayCase{"software only without surfaceless", {true}, {{DC::Surfaceless, -1}}, true, {DC::Device, 0}},
+        DisplayCase{"software only without surfaceless",
+                    {true}, {{{DC::Surfaceless, -1}, Step::Initialise}}, true, {DC::Device, 0}},
         DisplayCase{"no devices", {}, {}, true, {DC::Surfaceless, -1}},
-        DisplayCase{"first GPU fails", {false, true, false}, {{DC::Device, 0}}, true, {DC::Device, 2}},
-        DisplayCase{"every GPU fails", {false, true}, {{DC::Device, 0}}, true, {DC::Surfaceless, -1}},
-        DisplayCase{"nothing initialises", {false, true}, {{DC::Device, 0}, {DC::Surfaceless, -1}, {DC::Device, 1}},
+        DisplayCase{"first GPU does not initialise",
+                    {false, true, false}, {{{DC::Device, 0}, Step::Initialise}}, true, {DC::Device, 2}},
+        DisplayCase{"first GPU has no OpenGL config",
+                    {false, true, false}, {{{DC::Device, 0}, Step::ChooseConfig}}, true, {DC::Device, 2}},
+        DisplayCase{"first GPU makes no core context",
+                    {false, true, false}, {{{DC::Device, 0}, Step::MakeContext}}, true, {DC::Device, 2}},
+        DisplayCase{"every GPU fails at its own step",
+                    {false, false, true},
+                    {{{DC::Device, 0}, Step::Initialise}, {{DC::Device, 1}, Step::MakeContext}},
+                    true, {DC::Surfaceless, -1}},
+        DisplayCase{"GPU and surfaceless fail after initialising",
+                    {false, true},
+                    {{{DC::Device, 0}, Step::MakeContext}, {{DC::Surfaceless, -1}, Step::ChooseConfig}},
+                    true, {DC::Device, 1}},
+        DisplayCase{"nothing opens",
+                    {false, true},
+                    {{{DC::Device, 0}, Step::ChooseConfig},
+                     {{DC::Surfaceless, -1}, Step::Initialise},
+                     {{DC::Device, 1}, Step::MakeContext}},
                     false, {}}),
-    [](const testing::TestParamInfo<DisplayCase>& info) {
-        std::string name = info.param.what;
-        for (char& ch : name) if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-        return name;
-    });
+    velloran_test::NameFromWhat<DisplayCase>);
+
+// Contexts made beside the stand-in, by a host or by the tests, go on the display its own contexts use.
+TEST(CGLStandIn, DisplayIsTheOneItsContextsAreMadeOn) {
+    ASSERT_NE(CGLStandInDisplay(), static_cast<void*>(EGL_NO_DISPLAY));
+    CGLContextObj ctx = NewContext();
+    ASSERT_EQ(CGLSetCurrentContext(ctx), kCGLNoError);
+    EXPECT_EQ(eglGetCurrentDisplay(), static_cast<EGLDisplay>(CGLStandInDisplay()));
+    CGLSetCurrentContext(nullptr);
+    CGLDestroyContext(ctx);
+}
 
 TEST(CGLStandIn, RendererAndLargestTextureAreTheOnesItsContextsGet) {
     const std::string reported = CGLStandInRenderer();
@@ -185,6 +220,8 @@ TEST(CGLStandIn, RendererAndLargestTextureAreTheOnesItsContextsGet) {
     CGLContextObj ctx = NewContext();
     ASSERT_EQ(CGLSetCurrentContext(ctx), kCGLNoError);
     EXPECT_EQ(reported, reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
+    EXPECT_EQ(std::string(CGLStandInVersion()), reinterpret_cast<const char*>(glGetString(GL_VERSION)));
+    EXPECT_STREQ(CGLStandInContextFailure(), "");
     GLint largest = 0;
     glGetIntegerv(GL_MAX_TEXTURE_SIZE, &largest);
     EXPECT_EQ(CGLStandInMaxTextureSize(), largest);
@@ -199,14 +236,20 @@ TEST(CGLStandIn, RendererAndLargestTextureAreTheOnesItsContextsGet) {
 
 // A host's own EGL context, made outside the stand-in, and the client API its thread has bound: creating a
 // context of ours, using it and letting go of it leaves both as the host had them.
-class HostContextKept : public testing::TestWithParam<EGLenum> {};
+struct HostApiCase {
+    const char* what;
+    EGLenum api;
+};
+void PrintTo(const HostApiCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
+
+class HostContextKept : public testing::TestWithParam<HostApiCase> {};
 
 TEST_P(HostContextKept, AfterOurContextIsLetGo) {
-    testsupport::HostEglContext host(GetParam());
+    testsupport::HostEglContext host(GetParam().api);
     ASSERT_TRUE(host.made());
     CGLContextObj ctx = NewContext();
     ASSERT_NE(ctx, nullptr);
-    EXPECT_EQ(eglQueryAPI(), GetParam()) << "creating a context switched the thread's API";
+    EXPECT_EQ(eglQueryAPI(), GetParam().api) << "creating a context switched the thread's API";
     EXPECT_EQ(eglGetCurrentContext(), host.context());
 
     ASSERT_EQ(CGLSetCurrentContext(ctx), kCGLNoError);
@@ -218,7 +261,7 @@ TEST_P(HostContextKept, AfterOurContextIsLetGo) {
 
     ASSERT_EQ(CGLSetCurrentContext(nullptr), kCGLNoError);
     EXPECT_EQ(eglGetCurrentContext(), host.context());
-    EXPECT_EQ(eglQueryAPI(), GetParam());
+    EXPECT_EQ(eglQueryAPI(), GetParam().api);
     EXPECT_EQ(CGLGetCurrentContext(), nullptr);
     // With nothing of ours current, letting go again leaves the host's context alone.
     ASSERT_EQ(CGLSetCurrentContext(nullptr), kCGLNoError);
@@ -237,9 +280,9 @@ TEST(CGLStandIn, BoundAPIOfAThreadWithoutAContextIsKept) {
     eglBindAPI(EGL_OPENGL_API);
 }
 
-INSTANTIATE_TEST_SUITE_P(Api, HostContextKept, testing::Values(EGLenum(EGL_OPENGL_ES_API), EGLenum(EGL_OPENGL_API)),
-                         [](const testing::TestParamInfo<EGLenum>& info) {
-                             return std::string(info.param == EGL_OPENGL_API ? "OpenGL" : "OpenGLES");
-                         });
+INSTANTIATE_TEST_SUITE_P(Api, HostContextKept,
+                         testing::Values(HostApiCase{"OpenGLES", EGLenum(EGL_OPENGL_ES_API)},
+                                         HostApiCase{"OpenGL", EGLenum(EGL_OPENGL_API)}),
+                         velloran_test::NameFromWhat<HostApiCase>);
 
 }  // namespace
