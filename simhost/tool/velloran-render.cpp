@@ -50,7 +50,7 @@ int RenderAndWrite(simhost::SimHost& host, const ToolState& state) {
     }
     if (!Check(err, nullptr, "render")) return 1;
 
-    return velloran_tool::WriteOutputFile(state.output, output);
+    return velloran_tool::WriteOutputFile(state, input, output);
 }
 
 int Run(const ToolState& state) {
@@ -121,6 +121,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         velloran_tool::CheckInputFiles(state);
+        velloran_tool::RefuseOutputOverInputs(state);
         return Run(state);
     } catch (const std::invalid_argument& e) {
         std::fprintf(stderr, "velloran-render: %s\n", e.what());
