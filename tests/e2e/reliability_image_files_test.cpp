@@ -362,7 +362,9 @@ TEST(ToolSignals, HangUpOrQuitWhileWritingLeavesNothingBehind) {
             for (const std::string& name : left) EXPECT_EQ(name, "out.exr") << "left behind";
             caughtWriting = left.empty();
         }
-        if (!c.ignoredAtStart) EXPECT_TRUE(caughtWriting) << "the signal never came while the image was written";
+        if (!c.ignoredAtStart) {
+            EXPECT_TRUE(caughtWriting) << "the signal never came while the image was written";
+        }
     }
 }
 
