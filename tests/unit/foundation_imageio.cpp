@@ -5,6 +5,10 @@
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
+#include <ImfMultiPartOutputFile.h>
+#include <ImfOutputPart.h>
+#include <ImfPartType.h>
+#include <ImfTiledOutputPart.h>
 #include <ImfInputFile.h>
 #include <ImfOutputFile.h>
 #include <ImfRgbaFile.h>
@@ -25,6 +29,7 @@
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <type_traits>
 
 #include "simhost/ImageIO.h"
 #include "support/CaseNames.h"
@@ -622,6 +627,89 @@ TEST(ImageIO, AnExrWhoseChunksAreNotAllThereIsRefusedBeforeItsFrameIsAllocated) 
         EXPECT_LT(read.peakGrowthKb, 16 * 1024) << c.name << ": the 64 MB frame was allocated";
     }
 }
+
+// Valid files of every layout the reader takes pass the check of their table of chunks and read back exactly:
+// each compression's chunk height, rows stored bottom first, tiles (with smaller levels after them) and
+// several parts, on a window off the origin.
+struct LayoutCase {
+    const char* what;
+    Imf::Compression compression;
+    Imf::LineOrder order;
+    bool tiled;
+    Imf::LevelMode levels;
+    bool multiPart;
+};
+
+void PrintTo(const LayoutCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
+
+const LayoutCase kLayoutCases[] = {
+    {"uncompressed", Imf::NO_COMPRESSION, Imf::INCREASING_Y, false, Imf::ONE_LEVEL, false},
+    {"zip rows bottom first", Imf::ZIP_COMPRESSION, Imf::DECREASING_Y, false, Imf::ONE_LEVEL, false},
+    {"piz", Imf::PIZ_COMPRESSION, Imf::INCREASING_Y, false, Imf::ONE_LEVEL, false},
+    {"dwab", Imf::DWAB_COMPRESSION, Imf::INCREASING_Y, false, Imf::ONE_LEVEL, false},
+    {"tiled", Imf::ZIP_COMPRESSION, Imf::INCREASING_Y, true, Imf::ONE_LEVEL, false},
+    {"tiled with mipmaps", Imf::RLE_COMPRESSION, Imf::INCREASING_Y, true, Imf::MIPMAP_LEVELS, false},
+    {"two parts of rows", Imf::ZIPS_COMPRESSION, Imf::INCREASING_Y, false, Imf::ONE_LEVEL, true},
+    {"two parts of tiles", Imf::ZIP_COMPRESSION, Imf::INCREASING_Y, true, Imf::ONE_LEVEL, true},
+};
+
+class ExrLayouts : public testing::TestWithParam<LayoutCase> {};
+
+TEST_P(ExrLayouts, ReadBackExactly) {
+    const LayoutCase& c = GetParam();
+    testsupport::TempDir dir;
+    const std::string path = dir.path() + "/layout.exr";
+    const Imath::Box2i window({-3, 5}, {-3 + 36, 5 + 70});
+    const int width = 37, height = 71;
+    std::vector<float> values(size_t(width) * height);
+    for (size_t i = 0; i < values.size(); ++i) values[i] = float(i % 1001) / 8.f;
+    Imf::FrameBuffer frame;
+    const uintptr_t first = reinterpret_cast<uintptr_t>(values.data());
+    char* base = reinterpret_cast<char*>(first - uintptr_t(int64_t(window.min.x)) * sizeof(float) -
+                                         uintptr_t(int64_t(window.min.y)) * sizeof(float) * size_t(width));
+    frame.insert("A", Imf::Slice(Imf::FLOAT, base, sizeof(float), sizeof(float) * size_t(width)));
+    Imf::Header header(window, window);
+    header.compression() = c.compression;
+    header.lineOrder() = c.order;
+    header.channels().insert("A", Imf::Channel(Imf::FLOAT));  // lossless under every compression
+    if (c.tiled) header.setTileDescription(Imf::TileDescription(16, 8, c.levels));
+    auto writeLevels = [&](auto& out) {
+        out.setFrameBuffer(frame);
+        if constexpr (std::is_same_v<std::decay_t<decltype(out)>, Imf::TiledOutputPart>) {
+            for (int level = 0; level < out.numLevels(); ++level)
+                out.writeTiles(0, out.numXTiles(level) - 1, 0, out.numYTiles(level) - 1, level);
+        } else {
+            out.writePixels(height);
+        }
+    };
+    {
+        std::vector<Imf::Header> headers;
+        for (int part = 0; part < (c.multiPart ? 2 : 1); ++part) {
+            Imf::Header h = header;
+            h.setName("part" + std::to_string(part));
+            h.setType(c.tiled ? Imf::TILEDIMAGE : Imf::SCANLINEIMAGE);
+            headers.push_back(h);
+        }
+        Imf::MultiPartOutputFile file(path.c_str(), headers.data(), int(headers.size()));
+        for (int part = 0; part < int(headers.size()); ++part) {
+            if (c.tiled) {
+                Imf::TiledOutputPart out(file, part);
+                writeLevels(out);
+            } else {
+                Imf::OutputPart out(file, part);
+                writeLevels(out);
+            }
+        }
+    }
+    const SimWorld r = simhost::ReadImage(path);
+    ASSERT_EQ(r.width(), width);
+    ASSERT_EQ(r.height(), height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            ASSERT_EQ(r.At<PF_PixelFloat>(x, y).alpha, values[size_t(y) * width + x]) << x << "," << y;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ExrLayouts, testing::ValuesIn(kLayoutCases), velloran_test::NameFromWhat<LayoutCase>);
 
 // What writing a file in a child process limited to `limitBytes` of file size came to (SIGXFSZ ignored, so
 // the write fails with an error instead of ending the process): the error, empty when it was written.
