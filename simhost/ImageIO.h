@@ -12,7 +12,8 @@ namespace simhost {
 constexpr A_long kMaxImageSide = 16384;
 
 // Reading refuses anything but a regular file (a FIFO or a device would block or never end), an image larger
-// than kMaxImageSide either way, and allocates the image only as its data arrives.
+// than kMaxImageSide either way, and allocates the image only as its data arrives (PNG) or once the file has
+// shown that every chunk of it is there (OpenEXR, whose pixels then go straight into the world).
 
 // PNG of 8 bits per channel gives an 8-bit world, of 16 bits a 32-bit float world (the effect takes no
 // 16-bit worlds, and float keeps every 16-bit step); any colour type becomes RGBA.
