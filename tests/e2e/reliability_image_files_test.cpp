@@ -220,8 +220,9 @@ TEST_P(ToolOutputBeyondTheSizeLimit, FailsLeavingTheOlderOutputAsItWas) {
     ASSERT_LT(older.size(), whole - 1);
     const std::set<std::string> before = Listing(w.folder);
 
-    for (const rlim_t limit : {whole - 1, whole / 2}) {
-        SCOPED_TRACE(limit);
+    // One byte short, so that only the last byte written fails (earlier failures are the image writers' tests).
+    {
+        const rlim_t limit = whole - 1;
         const ToolRun run = RunToolAsChild(w.folder, Arguments({"-o", c.output}), [&] {
             if (c.ignoreSignal) ::signal(SIGXFSZ, SIG_IGN);
             const rlimit fileSize{limit, limit};
