@@ -93,6 +93,22 @@ int Refuse(const std::string& line) {
     return 1;
 }
 
+// The temporary file's name beside an output named `name`, in a folder whose own path takes `folderLength`
+// characters before it: no longer than a file name (`nameMax`) nor, where the output's name leaves room, the
+// whole path (`pathMax`, the terminating zero included) may be.
+std::string TemporaryName(const std::string& name, size_t folderLength, size_t nameMax, size_t pathMax) {
+    const size_t dot = name.rfind('.');
+    const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+    const std::string ending = dot == std::string::npos ? "" : name.substr(dot);
+    const std::string tail = ".partial-" + std::to_string(::getpid()) + ending;
+    // The stem gives way first to the file-name limit, then to the path limit; a name too short to give enough
+    // way is still written through its open folder, which no path limit binds.
+    size_t room = nameMax > 1 + tail.size() ? nameMax - 1 - tail.size() : 0;
+    const size_t pathRoom = pathMax > folderLength + 2 + tail.size() ? pathMax - folderLength - 2 - tail.size() : 0;
+    room = std::min(room, pathRoom);
+    return "." + stem.substr(0, room) + tail;
+}
+
 }  // namespace
 
 void RefuseOutputOverInputs(const ToolState& state) {
@@ -119,19 +135,6 @@ simhost::ImagePlacement PlacementOnInput(const ToolState& state, const simhost::
     placement.displayWidth = A_long((input.width() + downsample - 1) / downsample);
     placement.displayHeight = A_long((input.height() + downsample - 1) / downsample);
     return placement;
-}
-
-std::string TemporaryName(const std::string& name, size_t folderLength, size_t nameMax, size_t pathMax) {
-    const size_t dot = name.rfind('.');
-    const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
-    const std::string ending = dot == std::string::npos ? "" : name.substr(dot);
-    const std::string tail = ".partial-" + std::to_string(::getpid()) + ending;
-    // The stem gives way first to the file-name limit, then to the path limit; a name too short to give enough
-    // way is still written through its open folder, which no path limit binds.
-    size_t room = nameMax > 1 + tail.size() ? nameMax - 1 - tail.size() : 0;
-    const size_t pathRoom = pathMax > folderLength + 2 + tail.size() ? pathMax - folderLength - 2 - tail.size() : 0;
-    room = std::min(room, pathRoom);
-    return "." + stem.substr(0, room) + tail;
 }
 
 int WriteOutputFile(const ToolState& state, const simhost::SimWorld& input, const simhost::SimWorld& frame) {

@@ -24,9 +24,4 @@ simhost::ImagePlacement PlacementOnInput(const ToolState& state, const simhost::
 // status: 0, or 1 after one line saying why the file could not be written, the older file left as it was.
 int WriteOutputFile(const ToolState& state, const simhost::SimWorld& input, const simhost::SimWorld& frame);
 
-// The temporary file's name beside an output named `name`, in a folder whose own path takes `folderLength`
-// characters before it: no longer than a file name (`nameMax`) nor, where the output's name leaves room, the
-// whole path (`pathMax`, the terminating zero included) may be.
-std::string TemporaryName(const std::string& name, size_t folderLength, size_t nameMax, size_t pathMax);
-
 }  // namespace velloran_tool
