@@ -7,7 +7,9 @@
 #include <ImfHeader.h>
 #include <ImfInputFile.h>
 #include <ImfOutputFile.h>
+#include <ImfPartType.h>
 #include <ImfRgbaFile.h>
+#include <ImfTileDescription.h>
 #include <ImfVersion.h>
 #include <Iex.h>
 #include <ImathBox.h>
@@ -22,6 +24,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <cstdint>
 #include <memory>
 #include <stdexcept>
 #include <vector>
@@ -115,7 +118,8 @@ private:
 
 // OpenEXR sizes the memory for a header attribute, and for a preview image, by what the file claims for it.
 // Every claim is checked against the bytes the file holds first, so a damaged header is refused before it is read.
-void CheckHeaderSizes(const std::string& path, DescriptorStream& stream, uint64_t size, bool multiPart) {
+// Returns where the headers end: there the table of chunks begins.
+uint64_t CheckHeaderSizes(const std::string& path, DescriptorStream& stream, uint64_t size, bool multiPart) {
     auto readName = [&] {
         std::string name;
         for (char c = 0; stream.read(&c, 1), c != 0;) {
@@ -135,7 +139,7 @@ void CheckHeaderSizes(const std::string& path, DescriptorStream& stream, uint64_
     for (bool headerStart = true;;) {
         const std::string name = readName();
         if (name.empty()) {
-            if (!multiPart || headerStart) return;
+            if (!multiPart || headerStart) return stream.tellg();
             headerStart = true;
             continue;
         }
@@ -156,8 +160,294 @@ void CheckHeaderSizes(const std::string& path, DescriptorStream& stream, uint64_
     }
 }
 
-// Rows of an EXR file read at a time.
+// Rows of an EXR file converted at a time, where the library's rows cannot go straight into the world.
 constexpr int kExrBandRows = 32;
+
+// Scan lines in one chunk of an EXR file, by its compression; 0 for one this reader does not know.
+int LinesPerChunk(Imf::Compression compression) {
+    switch (compression) {
+        case Imf::NO_COMPRESSION:
+        case Imf::RLE_COMPRESSION:
+        case Imf::ZIPS_COMPRESSION:
+            return 1;
+        case Imf::ZIP_COMPRESSION:
+        case Imf::PXR24_COMPRESSION:
+            return 16;
+        case Imf::PIZ_COMPRESSION:
+        case Imf::B44_COMPRESSION:
+        case Imf::B44A_COMPRESSION:
+        case Imf::DWAA_COMPRESSION:
+            return 32;
+        case Imf::DWAB_COMPRESSION:
+            return 256;
+        default:
+            return 0;
+    }
+}
+
+// The whole frame is allocated before its pixels are read, so the table of chunks must first show that the
+// file holds every chunk the reader will ask for: each entry points past the table at a chunk that names
+// itself as the one expected, holds data, lies within the file and overlaps no other. A file that declares a
+// huge image but holds little then costs no more memory than its bytes can decompress to.
+void CheckChunkTable(const std::string& path, DescriptorStream& stream, uint64_t size, const Imf::Header& header,
+                     int version, uint64_t tableAt) {
+    const bool multiPart = Imf::isMultiPart(version);
+    const bool deep = multiPart ? header.hasType() && Imf::isDeepData(header.type()) : Imf::isNonImage(version);
+    if (deep) Fail(path, "deep OpenEXR images are not supported");
+    const bool tiled = multiPart ? header.hasType() && header.type() == Imf::TILEDIMAGE : Imf::isTiled(version);
+    const Imath::Box2i window = header.dataWindow();
+    const uint64_t width = uint64_t(int64_t(window.max.x) - window.min.x + 1),
+                   height = uint64_t(int64_t(window.max.y) - window.min.y + 1);
+    // Each chunk names itself: its part (in a multi-part file), then its first scan line, or its tile's column,
+    // row and levels; then the bytes of data that follow.
+    uint64_t chunks = 0, tilesAcross = 1, linesPerChunk = 1;
+    if (tiled) {
+        if (!header.hasTileDescription()) Fail(path, "damaged OpenEXR file (a tiled image without tile sizes)");
+        const Imf::TileDescription& tiles = header.tileDescription();
+        if (tiles.xSize == 0 || tiles.ySize == 0) Fail(path, "damaged OpenEXR file (tiles of no size)");
+        // Only the full-resolution level is read; its tiles come first in the table, row by row.
+        tilesAcross = (width + tiles.xSize - 1) / tiles.xSize;
+        chunks = tilesAcross * ((height + tiles.ySize - 1) / tiles.ySize);
+    } else {
+        linesPerChunk = uint64_t(LinesPerChunk(header.compression()));
+        if (linesPerChunk == 0) Fail(path, "damaged OpenEXR file (unknown compression)");
+        chunks = (height + linesPerChunk - 1) / linesPerChunk;
+    }
+    const uint64_t nameBytes = (multiPart ? 4 : 0) + (tiled ? 16 : 4), headBytes = nameBytes + 4;
+    if (tableAt > size || chunks > (size - tableAt) / 8) Fail(path, "damaged OpenEXR file (its table of chunks is cut short)");
+    const uint64_t dataAt = tableAt + chunks * 8;
+
+    auto readInt = [&](uint64_t at) {
+        unsigned char bytes[4] = {};
+        stream.seekg(at);
+        stream.read(reinterpret_cast<char*>(bytes), 4);
+        return int64_t(int32_t(uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
+                               uint32_t(bytes[3]) << 24));
+    };
+    std::vector<std::pair<uint64_t, uint64_t>> spans(chunks);  // where each chunk starts and ends
+    for (uint64_t i = 0; i < chunks; ++i) {
+        unsigned char bytes[8] = {};
+        stream.seekg(tableAt + i * 8);
+        stream.read(reinterpret_cast<char*>(bytes), 8);
+        uint64_t at = 0;
+        for (int b = 7; b >= 0; --b) at = at << 8 | bytes[b];
+        if (at < dataAt || at > size || headBytes > size - at)
+            Fail(path, "damaged OpenEXR file (a chunk of pixels is missing)");
+        std::vector<int64_t> names;
+        for (uint64_t field = 0; field < nameBytes; field += 4) names.push_back(readInt(at + field));
+        const int64_t bytesOfData = readInt(at + nameBytes);
+        std::vector<int64_t> expected;
+        if (multiPart) expected.push_back(0);
+        if (tiled) {
+            expected.insert(expected.end(), {int64_t(i % tilesAcross), int64_t(i / tilesAcross), 0, 0});
+        } else {
+            expected.push_back(int64_t(window.min.y) + int64_t(i * linesPerChunk));
+        }
+        if (names != expected || bytesOfData <= 0 || uint64_t(bytesOfData) > size - at - headBytes)
+            Fail(path, "damaged OpenEXR file (a chunk of pixels is missing)");
+        spans[i] = {at, at + headBytes + uint64_t(bytesOfData)};
+    }
+    std::sort(spans.begin(), spans.end());
+    for (size_t i = 1; i < spans.size(); ++i)
+        if (spans[i].first < spans[i - 1].second) Fail(path, "damaged OpenEXR file (chunks of pixels overlap)");
+}
+
+// OpenEXR finds pixel (x, y) of a buffer at base + x * xStride + y * yStride, in the file's own coordinates.
+// For a window far from (0, 0) that base lies far outside the buffer, beyond either end of the address space
+// even: it is worked out as a number (unsigned arithmetic wraps as defined), never by moving a pointer out of
+// its buffer.
+char* BufferBase(void* first, int64_t x, int64_t y, size_t xStride, size_t yStride) {
+    return reinterpret_cast<char*>(reinterpret_cast<uintptr_t>(first) - uintptr_t(x) * uintptr_t(xStride) -
+                                   uintptr_t(y) * uintptr_t(yStride));
+}
+
+// The file's colour is premultiplied; the host's worlds hold straight colour. An alpha so small that the
+// straight colour would not be finite is treated as no alpha at all, as a stored alpha of 0 is: the colour
+// stays as stored (light with no coverage) and nothing downstream meets an infinity the file did not hold.
+void Unpremultiply(PF_PixelFloat& p) {
+    if (!(p.alpha > 0.f) || p.alpha == 1.f) return;
+    const float red = p.red / p.alpha, green = p.green / p.alpha, blue = p.blue / p.alpha;
+    const bool finiteIn = std::isfinite(p.alpha) && std::isfinite(p.red) && std::isfinite(p.green) && std::isfinite(p.blue);
+    if (finiteIn && !(std::isfinite(red) && std::isfinite(green) && std::isfinite(blue))) {
+        p.alpha = 0.f;
+        return;
+    }
+    p.red = red;
+    p.green = green;
+    p.blue = blue;
+}
+
+// Bytes into a file descriptor, each at a position of its own (OpenEXR goes back to fill in its table of
+// chunks). The first failure is kept: OpenEXR writes that table and its last chunk as its file object is
+// destroyed, where it swallows every error, so the failure is asked for once the object is gone.
+class FileSink {
+public:
+    FileSink(int fd, std::string name) : fd_(fd), name_(std::move(name)) {}
+
+    bool Write(const void* bytes, size_t count) {
+        if (!error_.empty()) return false;
+        const char* from = static_cast<const char*>(bytes);
+        for (size_t done = 0; done < count;) {
+            const ssize_t put = ::pwrite(fd_, from + done, count - done, off_t(position_ + done));
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) {
+                Failed(put < 0 ? errno : ENOSPC);
+                return false;
+            }
+            done += size_t(put);
+        }
+        position_ += count;
+        return true;
+    }
+    uint64_t Position() const { return position_; }
+    void Seek(uint64_t position) { position_ = position; }
+    bool Failed() const { return !error_.empty(); }
+    const std::string& Error() const { return error_; }
+
+    // Every byte on the storage, or the first failure thrown as an error naming the file.
+    void Finish() {
+        if (error_.empty() && ::fsync(fd_) != 0 && errno != EINVAL) Failed(errno);
+        if (!error_.empty()) throw std::runtime_error(error_);
+    }
+
+private:
+    void Failed(int error) {
+        if (error_.empty()) error_ = name_ + ": write failed (" + std::strerror(error) + ")";
+    }
+    int fd_;
+    std::string name_;
+    uint64_t position_ = 0;
+    std::string error_;
+};
+
+class ExrSink final : public Imf::OStream {
+public:
+    ExrSink(FileSink& sink, const std::string& name) : Imf::OStream(name.c_str()), sink_(sink) {}
+    void write(const char c[], int n) override {
+        if (n < 0 || !sink_.Write(c, size_t(n))) throw Iex::IoExc(sink_.Error());
+    }
+    uint64_t tellp() override { return sink_.Position(); }
+    void seekp(uint64_t position) override { sink_.Seek(position); }
+
+private:
+    FileSink& sink_;
+};
+
+void PngWrite(png_structp png, png_bytep bytes, png_size_t count) {
+    if (!static_cast<FileSink*>(png_get_io_ptr(png))->Write(bytes, count)) png_error(png, "write failed");
+}
+void PngFlush(png_structp) {}
+
+void WritePngInto(int fd, const std::string& path, const SimWorld& world) {
+    const A_long width = world.width(), height = world.height();
+    if (width <= 0 || height <= 0) Fail(path, "empty image");
+    const bool sixteen = world.depth() != PixelDepth::k8;
+    const int bits = sixteen ? 16 : 8;
+    std::vector<png_byte> row(size_t(width) * 4 * (sixteen ? 2 : 1));
+    FileSink sink(fd, path);
+    std::string error;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, PngError, PngWarning);
+    if (!png) Fail(path, "out of memory");
+    png_infop info = png_create_info_struct(png);
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        if (sink.Failed()) throw std::runtime_error(sink.Error());
+        Fail(path, error);
+    }
+    if (!info) png_error(png, "out of memory");
+    png_set_write_fn(png, &sink, PngWrite, PngFlush);
+    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), bits, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (A_long y = 0; y < height; ++y) {
+        for (A_long x = 0; x < width; ++x) {
+            const PF_PixelFloat p = world.GetFloat(x, y);
+            const float channels[4] = {p.red, p.green, p.blue, p.alpha};
+            for (int c = 0; c < 4; ++c) {
+                const float v = channels[c] > 0.f ? std::min(channels[c], 1.f) : 0.f;  // NaN too goes to 0
+                const size_t at = size_t(x) * 4 + size_t(c);
+                if (sixteen) {
+                    const long level = std::lround(v * 65535.f);  // PNG's samples are big-endian
+                    row[at * 2] = png_byte(level >> 8);
+                    row[at * 2 + 1] = png_byte(level & 0xFF);
+                } else {
+                    row[at] = png_byte(std::lround(v * 255.f));
+                }
+            }
+        }
+        png_write_row(png, row.data());
+    }
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    sink.Finish();
+}
+
+void WriteExrInto(int fd, const std::string& path, const SimWorld& source, const ImagePlacement& placement) {
+    const A_long width = source.width(), height = source.height();
+    if (width <= 0 || height <= 0) Fail(path, "empty image");
+    // The frame is the data window; the picture it belongs to, the display window. Both in int, as the
+    // format holds them.
+    const int64_t left = placement.originX, top = placement.originY, right = left + width - 1,
+                  bottom = top + height - 1;
+    if (right > INT32_MAX || bottom > INT32_MAX) Fail(path, "the frame lies beyond what OpenEXR can place");
+    const Imath::Box2i data{Imath::V2i(int(left), int(top)), Imath::V2i(int(right), int(bottom))};
+    const Imath::Box2i display = placement.displayWidth > 0 && placement.displayHeight > 0
+                                     ? Imath::Box2i(Imath::V2i(0, 0), Imath::V2i(placement.displayWidth - 1,
+                                                                                 placement.displayHeight - 1))
+                                     : data;
+    FileSink sink(fd, path);
+    try {
+        ExrSink stream(sink, path);
+        {
+            Imf::Header header(display, data);
+            for (const char* name : {"R", "G", "B", "A"}) header.channels().insert(name, Imf::Channel(Imf::FLOAT));
+            Imf::OutputFile file(stream, header);
+            // A band of rows at a time: straight world colour goes out premultiplied, as EXR readers expect.
+            std::vector<PF_PixelFloat> band(size_t(width) * kExrBandRows);
+            for (A_long first = 0; first < height; first += kExrBandRows) {
+                const A_long rows = std::min<A_long>(kExrBandRows, height - first);
+                for (A_long y = 0; y < rows; ++y)
+                    for (A_long x = 0; x < width; ++x) {
+                        PF_PixelFloat p = source.GetFloat(x, first + y);
+                        p.red *= p.alpha;
+                        p.green *= p.alpha;
+                        p.blue *= p.alpha;
+                        band[size_t(y) * size_t(width) + size_t(x)] = p;
+                    }
+                const size_t xStride = sizeof(PF_PixelFloat), yStride = xStride * size_t(width);
+                char* base = BufferBase(band.data(), left, top + first, xStride, yStride);
+                Imf::FrameBuffer frame;
+                frame.insert("R", Imf::Slice(Imf::FLOAT, base + offsetof(PF_PixelFloat, red), xStride, yStride));
+                frame.insert("G", Imf::Slice(Imf::FLOAT, base + offsetof(PF_PixelFloat, green), xStride, yStride));
+                frame.insert("B", Imf::Slice(Imf::FLOAT, base + offsetof(PF_PixelFloat, blue), xStride, yStride));
+                frame.insert("A", Imf::Slice(Imf::FLOAT, base + offsetof(PF_PixelFloat, alpha), xStride, yStride));
+                file.setFrameBuffer(frame);
+                file.writePixels(rows);
+            }
+        }  // the last chunk and the table of chunks are written here, their failures kept by the sink
+        sink.Finish();
+    } catch (const std::exception& e) {
+        if (sink.Failed()) throw std::runtime_error(sink.Error());
+        const std::string why = e.what();
+        if (why.compare(0, path.size() + 2, path + ": ") == 0) throw;
+        Fail(path, why);
+    }
+}
+
+// Opens `path` for writing from scratch, hands the descriptor to `write`, and closes it; a failure to close
+// (some file systems report a full disk only then) is a failed write too.
+template <class Write>
+void WriteToPath(const std::string& path, Write write) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    if (fd < 0) Fail(path, std::string("cannot create (") + std::strerror(errno) + ")");
+    try {
+        write(fd);
+    } catch (...) {
+        ::close(fd);
+        throw;
+    }
+    if (::close(fd) != 0) Fail(path, std::string("write failed (") + std::strerror(errno) + ")");
+}
 
 std::string Lower(std::string s) {
     std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
@@ -260,42 +550,7 @@ SimWorld ReadPng(const std::string& path) {
 }
 
 void WritePng(const std::string& path, const SimWorld& world) {
-    const A_long width = world.width(), height = world.height();
-    if (width <= 0 || height <= 0) Fail(path, "empty image");
-    std::vector<png_byte> pixels(size_t(width) * size_t(height) * 4);
-    for (A_long y = 0; y < height; ++y) {
-        for (A_long x = 0; x < width; ++x) {
-            const PF_PixelFloat p = world.GetFloat(x, y);
-            const float a = std::clamp(p.alpha, 0.f, 1.f);
-            auto straight = [](float c) { return png_byte(std::lround(std::clamp(c, 0.f, 1.f) * 255.f)); };
-            png_byte* out = &pixels[(size_t(y) * size_t(width) + size_t(x)) * 4];
-            out[0] = straight(p.red);
-            out[1] = straight(p.green);
-            out[2] = straight(p.blue);
-            out[3] = png_byte(std::lround(a * 255.f));
-        }
-    }
-    File file(std::fopen(path.c_str(), "wb"));
-    if (!file) Fail(path, std::string("cannot create (") + std::strerror(errno) + ")");
-    std::string error;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, &error, PngError, PngWarning);
-    if (!png) Fail(path, "out of memory");
-    png_infop info = png_create_info_struct(png);
-    std::vector<png_bytep> rows(static_cast<size_t>(height));
-    if (setjmp(png_jmpbuf(png))) {
-        png_destroy_write_struct(&png, &info);
-        Fail(path, error);
-    }
-    if (!info) png_error(png, "out of memory");
-    png_init_io(png, file.get());
-    png_set_IHDR(png, info, png_uint_32(width), png_uint_32(height), 8, PNG_COLOR_TYPE_RGB_ALPHA, PNG_INTERLACE_NONE,
-                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-    png_write_info(png, info);
-    for (A_long y = 0; y < height; ++y) rows[size_t(y)] = &pixels[size_t(y) * size_t(width) * 4];
-    png_write_image(png, rows.data());
-    png_write_end(png, nullptr);
-    png_destroy_write_struct(&png, &info);
-    if (std::fflush(file.get()) != 0) Fail(path, "write failed");
+    WriteToPath(path, [&](int fd) { WritePngInto(fd, path, world); });
 }
 
 SimWorld ReadExr(const std::string& path) {
@@ -313,7 +568,7 @@ SimWorld ReadExr(const std::string& path) {
         };
         if (littleEndian(0) != Imf::MAGIC) Fail(path, "not an OpenEXR file");
         int version = littleEndian(4);
-        CheckHeaderSizes(path, stream, size, Imf::isMultiPart(version));
+        const uint64_t tableAt = CheckHeaderSizes(path, stream, size, Imf::isMultiPart(version));
         stream.seekg(sizeof start);
         Imf::Header header;
         header.readFrom(stream, version);
@@ -321,70 +576,55 @@ SimWorld ReadExr(const std::string& path) {
         const int64_t width = int64_t(window.max.x) - window.min.x + 1, height = int64_t(window.max.y) - window.min.y + 1;
         if (width <= 0 || height <= 0) Fail(path, "empty image");
         if (width > kMaxImageSide || height > kMaxImageSide) Fail(path, TooLarge(uint64_t(width), uint64_t(height)));
+        CheckChunkTable(path, stream, size, header, version, tableAt);
         const Imf::ChannelList& channels = header.channels();
         const bool rgb = channels.findChannel("R") || channels.findChannel("G") || channels.findChannel("B");
         const bool luminance = channels.findChannel("Y") || channels.findChannel("RY") || channels.findChannel("BY");
         stream.seekg(0);
 
-        // Bands of rows are read into their own buffers, so a file that declares a huge data window but holds
-        // little data fails at its first missing band, before the whole image has been allocated.
-        const size_t bandPixels = size_t(width) * kExrBandRows;
-        std::vector<std::vector<PF_PixelFloat>> bands;
         if (rgb || !luminance) {
-            // Colour files keep their full 32-bit precision: each channel is a FLOAT slice into the band's
-            // alpha, red, green, blue pixels, placed so that the band's first row and the data window's left
-            // edge land on its first pixel.
+            // Colour files keep their full 32-bit precision: each channel is a FLOAT slice straight into the
+            // world's alpha, red, green, blue, placed so that the data window's corner lands on its first pixel.
             Imf::InputFile file(stream);
-            for (int64_t top = 0; top < height; top += kExrBandRows) {
-                const int first = int(window.min.y + top), last = int(std::min<int64_t>(window.max.y, first + kExrBandRows - 1));
-                bands.emplace_back(bandPixels);
-                const size_t xStride = sizeof(PF_PixelFloat), yStride = xStride * size_t(width);
-                char* base = reinterpret_cast<char*>(bands.back().data()) - ptrdiff_t(window.min.x) * ptrdiff_t(xStride) -
-                             ptrdiff_t(first) * ptrdiff_t(yStride);
-                Imf::FrameBuffer frame;
-                auto slice = [&](const char* name, size_t offset, double fill) {
-                    frame.insert(name, Imf::Slice(Imf::FLOAT, base + offset, xStride, yStride, 1, 1, fill));
-                };
-                slice("A", offsetof(PF_PixelFloat, alpha), 1.0);
-                slice("R", offsetof(PF_PixelFloat, red), 0.0);
-                slice("G", offsetof(PF_PixelFloat, green), 0.0);
-                slice("B", offsetof(PF_PixelFloat, blue), 0.0);
-                file.setFrameBuffer(frame);
-                file.readPixels(first, last);
+            SimWorld world(A_long(width), A_long(height), PixelDepth::k32f);
+            const size_t xStride = sizeof(PF_PixelFloat), yStride = size_t(world.rowbytes());
+            char* base = BufferBase(world.Row<PF_PixelFloat>(0), window.min.x, window.min.y, xStride, yStride);
+            Imf::FrameBuffer frame;
+            auto slice = [&](const char* name, size_t offset, double fill) {
+                frame.insert(name, Imf::Slice(Imf::FLOAT, base + offset, xStride, yStride, 1, 1, fill));
+            };
+            slice("A", offsetof(PF_PixelFloat, alpha), 1.0);
+            slice("R", offsetof(PF_PixelFloat, red), 0.0);
+            slice("G", offsetof(PF_PixelFloat, green), 0.0);
+            slice("B", offsetof(PF_PixelFloat, blue), 0.0);
+            file.setFrameBuffer(frame);
+            file.readPixels(window.min.y, window.max.y);
+            for (A_long y = 0; y < A_long(height); ++y) {
+                PF_PixelFloat* row = world.Row<PF_PixelFloat>(y);
+                for (A_long x = 0; x < A_long(width); ++x) Unpremultiply(row[x]);
             }
-        } else {
-            // Luminance and luminance-chroma files: the library's RGBA interface turns Y (and RY, BY) into
-            // colour with the file's own primaries; it gives half floats, which is what such files hold.
-            Imf::RgbaInputFile file(stream);
-            std::vector<Imf::Rgba> halves(bandPixels);
-            for (int64_t top = 0; top < height; top += kExrBandRows) {
-                const int first = int(window.min.y + top), last = int(std::min<int64_t>(window.max.y, first + kExrBandRows - 1));
-                file.setFrameBuffer(halves.data() - ptrdiff_t(window.min.x) - ptrdiff_t(first) * ptrdiff_t(width), 1,
-                                    size_t(width));
-                file.readPixels(first, last);
-                bands.emplace_back(bandPixels);
-                std::transform(halves.begin(), halves.end(), bands.back().begin(), [](const Imf::Rgba& h) {
-                    return PF_PixelFloat{float(h.a), float(h.r), float(h.g), float(h.b)};
-                });
-            }
+            return world;
         }
-
+        // Luminance and luminance-chroma files: the library's RGBA interface turns Y (and RY, BY) into colour
+        // with the file's own primaries; it gives half floats, which is what such files hold, a band of rows at
+        // a time.
+        Imf::RgbaInputFile file(stream);
         SimWorld world(A_long(width), A_long(height), PixelDepth::k32f);
-        for (A_long y = 0; y < A_long(height); ++y) {
-            std::vector<PF_PixelFloat>& band = bands[size_t(y / kExrBandRows)];
-            const PF_PixelFloat* src = band.data() + size_t(y % kExrBandRows) * size_t(width);
-            PF_PixelFloat* row = world.Row<PF_PixelFloat>(y);
-            for (A_long x = 0; x < A_long(width); ++x) {
-                // The file's colour is premultiplied; the host's worlds hold straight colour.
-                PF_PixelFloat p = src[x];
-                if (p.alpha > 0.f && p.alpha != 1.f) {
-                    p.red /= p.alpha;
-                    p.green /= p.alpha;
-                    p.blue /= p.alpha;
+        std::vector<Imf::Rgba> halves(size_t(width) * kExrBandRows);
+        for (int64_t top = 0; top < height; top += kExrBandRows) {
+            const int first = int(window.min.y + top), last = int(std::min<int64_t>(window.max.y, first + kExrBandRows - 1));
+            file.setFrameBuffer(reinterpret_cast<Imf::Rgba*>(BufferBase(halves.data(), window.min.x, first,
+                                                                        sizeof(Imf::Rgba), sizeof(Imf::Rgba) * size_t(width))),
+                                1, size_t(width));
+            file.readPixels(first, last);
+            for (int y = first; y <= last; ++y) {
+                const Imf::Rgba* src = halves.data() + size_t(y - first) * size_t(width);
+                PF_PixelFloat* row = world.Row<PF_PixelFloat>(A_long(y - window.min.y));
+                for (A_long x = 0; x < A_long(width); ++x) {
+                    row[x] = {float(src[x].a), float(src[x].r), float(src[x].g), float(src[x].b)};
+                    Unpremultiply(row[x]);
                 }
-                row[x] = p;
             }
-            if (y % kExrBandRows == kExrBandRows - 1) std::vector<PF_PixelFloat>().swap(band);
         }
         return world;
     } catch (const std::runtime_error&) {
@@ -394,35 +634,8 @@ SimWorld ReadExr(const std::string& path) {
     }
 }
 
-void WriteExr(const std::string& path, const SimWorld& source) {
-    const A_long width = source.width(), height = source.height();
-    if (width <= 0 || height <= 0) Fail(path, "empty image");
-    std::vector<PF_PixelFloat> pixels(size_t(width) * size_t(height));
-    for (A_long y = 0; y < height; ++y)
-        for (A_long x = 0; x < width; ++x) {
-            // Straight world colour goes out premultiplied, as EXR readers expect.
-            PF_PixelFloat p = source.GetFloat(x, y);
-            p.red *= p.alpha;
-            p.green *= p.alpha;
-            p.blue *= p.alpha;
-            pixels[size_t(y) * size_t(width) + size_t(x)] = p;
-        }
-    try {
-        Imf::Header header(width, height);
-        for (const char* name : {"R", "G", "B", "A"}) header.channels().insert(name, Imf::Channel(Imf::FLOAT));
-        Imf::OutputFile file(path.c_str(), header);
-        Imf::FrameBuffer frame;
-        char* base = reinterpret_cast<char*>(pixels.data());
-        const size_t xStride = sizeof(PF_PixelFloat), yStride = xStride * size_t(width);
-        frame.insert("R", Imf::Slice(Imf::FLOAT, base + offsetof(PF_PixelFloat, red), xStride, yStride));
-        frame.insert("G", Imf::Slice(Imf::FLOAT, base + offsetof(PF_PixelFloat, green), xStride, yStride));
-        frame.insert("B", Imf::Slice(Imf::FLOAT, base + offsetof(PF_PixelFloat, blue), xStride, yStride));
-        frame.insert("A", Imf::Slice(Imf::FLOAT, base + offsetof(PF_PixelFloat, alpha), xStride, yStride));
-        file.setFrameBuffer(frame);
-        file.writePixels(height);
-    } catch (const std::exception& e) {
-        Fail(path, e.what());
-    }
+void WriteExr(const std::string& path, const SimWorld& world, const ImagePlacement& placement) {
+    WriteToPath(path, [&](int fd) { WriteExrInto(fd, path, world, placement); });
 }
 
 SimWorld ReadImage(const std::string& path) {
@@ -432,11 +645,17 @@ SimWorld ReadImage(const std::string& path) {
     Fail(path, "unknown image type (use .png or .exr)");
 }
 
-void WriteImage(const std::string& path, const SimWorld& world) {
+void WriteImage(const std::string& path, const SimWorld& world, const ImagePlacement& placement) {
     const std::string lower = Lower(path);
-    if (EndsWith(lower, ".png")) return WritePng(path, world);
-    if (EndsWith(lower, ".exr")) return WriteExr(path, world);
-    Fail(path, "unknown image type (use .png or .exr)");
+    if (!EndsWith(lower, ".png") && !EndsWith(lower, ".exr")) Fail(path, "unknown image type (use .png or .exr)");
+    WriteToPath(path, [&](int fd) { WriteImageInto(fd, path, world, placement); });
+}
+
+void WriteImageInto(int fd, const std::string& name, const SimWorld& world, const ImagePlacement& placement) {
+    const std::string lower = Lower(name);
+    if (EndsWith(lower, ".png")) return WritePngInto(fd, name, world);
+    if (EndsWith(lower, ".exr")) return WriteExrInto(fd, name, world, placement);
+    Fail(name, "unknown image type (use .png or .exr)");
 }
 
 SimWorld MakeTestScene(A_long width, A_long height, PixelDepth depth) {

@@ -1,13 +1,6 @@
 // velloran-render: loads the effect's bundle into the simulated host, like a host application, and renders
 // one frame of an image file (or of the built-in test scene) into another.
-#include <signal.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <climits>
-#include <csignal>
 #include <cstdio>
-#include <cstring>
 #include <exception>
 #include <stdexcept>
 #include <string>
@@ -18,6 +11,7 @@
 #include "simhost/ParamStore.h"
 #include "simhost/SimHost.h"
 #include "simhost/tool/Options.h"
+#include "simhost/tool/OutputFile.h"
 
 namespace {
 
@@ -37,44 +31,7 @@ void ShowMessage(const simhost::CommandResult& r) {
         std::fprintf(stderr, "velloran-render: the effect says: %s\n", r.return_msg.c_str());
 }
 
-// While the frame is written, SIGINT or SIGTERM removes the temporary file and then ends the tool as the
-// signal would have. The name is copied into a fixed buffer: a handler may not allocate.
-char gTemporary[PATH_MAX + 1];
-volatile std::sig_atomic_t gHaveTemporary = 0;
-
-extern "C" void RemoveTemporaryAndEnd(int sig) {
-    if (gHaveTemporary) ::unlink(gTemporary);
-    std::signal(sig, SIG_DFL);
-    std::raise(sig);
-}
-
-class RemovedOnSignal {
-public:
-    explicit RemovedOnSignal(const std::string& path) {
-        if (path.size() > PATH_MAX) return;  // too long to create anyway
-        std::memcpy(gTemporary, path.c_str(), path.size() + 1);
-        gHaveTemporary = 1;
-        struct sigaction action {};
-        action.sa_handler = RemoveTemporaryAndEnd;
-        sigemptyset(&action.sa_mask);
-        ::sigaction(SIGINT, &action, &oldInt_);
-        ::sigaction(SIGTERM, &action, &oldTerm_);
-    }
-    ~RemovedOnSignal() {
-        ::sigaction(SIGINT, &oldInt_, nullptr);
-        ::sigaction(SIGTERM, &oldTerm_, nullptr);
-        gHaveTemporary = 0;
-    }
-    RemovedOnSignal(const RemovedOnSignal&) = delete;
-    RemovedOnSignal& operator=(const RemovedOnSignal&) = delete;
-
-private:
-    struct sigaction oldInt_ {}, oldTerm_ {};
-};
-
-// Renders the frame and writes it: into a temporary file beside the target, renamed over it only once the
-// whole image is written, so a failed or interrupted write never leaves a partial image under the target's
-// name (nor destroys an older image there).
+// Renders the frame and writes it.
 int RenderAndWrite(simhost::SimHost& host, const ToolState& state) {
     // The input as a step already placed it in the composition, else read here.
     const simhost::Composition* comp = host.FindService<simhost::Composition>();
@@ -93,28 +50,7 @@ int RenderAndWrite(simhost::SimHost& host, const ToolState& state) {
     }
     if (!Check(err, nullptr, "render")) return 1;
 
-    const std::string temporary = velloran_tool::TemporaryNameBeside(state.output);
-    RemovedOnSignal guard(temporary);
-    try {
-        simhost::WriteImage(temporary, output);
-    } catch (const std::exception& e) {
-        std::remove(temporary.c_str());
-        // The message names the file the user asked for, not the temporary one.
-        std::string why = e.what();
-        for (size_t at = why.find(temporary); at != std::string::npos; at = why.find(temporary, at + state.output.size()))
-            why.replace(at, temporary.size(), state.output);
-        std::fprintf(stderr, "velloran-render: %s\n", why.c_str());
-        return 1;
-    }
-    if (std::rename(temporary.c_str(), state.output.c_str()) != 0) {
-        const int error = errno;
-        std::remove(temporary.c_str());
-        std::fprintf(stderr, "velloran-render: %s: cannot write (%s)\n", state.output.c_str(), std::strerror(error));
-        return 1;
-    }
-    std::fprintf(stderr, "velloran-render: wrote %s (%dx%d)\n", state.output.c_str(), int(output.width()),
-                 int(output.height()));
-    return 0;
+    return velloran_tool::WriteOutputFile(state, input, output);
 }
 
 int Run(const ToolState& state) {
@@ -185,6 +121,7 @@ int main(int argc, char** argv) {
             return 0;
         }
         velloran_tool::CheckInputFiles(state);
+        velloran_tool::RefuseOutputOverInputs(state);
         return Run(state);
     } catch (const std::invalid_argument& e) {
         std::fprintf(stderr, "velloran-render: %s\n", e.what());

@@ -5,6 +5,10 @@
 #include <ImfChannelList.h>
 #include <ImfFrameBuffer.h>
 #include <ImfHeader.h>
+#include <ImfMultiPartOutputFile.h>
+#include <ImfOutputPart.h>
+#include <ImfPartType.h>
+#include <ImfTiledOutputPart.h>
 #include <ImfInputFile.h>
 #include <ImfOutputFile.h>
 #include <ImfRgbaFile.h>
@@ -18,13 +22,17 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <fstream>
 #include <functional>
 #include <sstream>
+#include <type_traits>
 
 #include "simhost/ImageIO.h"
+#include "support/CaseNames.h"
 #include "support/TempHome.h"
 
 namespace {
@@ -473,6 +481,356 @@ INSTANTIATE_TEST_SUITE_P(Files, LuminanceExr, testing::ValuesIn(kLuminanceCases)
                                  if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
                              return name;
                          });
+
+// A float RGBA EXR of that size and placement, written a band of rows at a time so that writing it costs little
+// memory; every pixel the same.
+void WriteFlatExr(const std::string& path, const Imath::Box2i& window, const PF_PixelFloat& pixel) {
+    Imf::Header header(window, window);
+    for (const char* name : {"R", "G", "B", "A"}) header.channels().insert(name, Imf::Channel(Imf::FLOAT));
+    const int width = window.max.x - window.min.x + 1, height = window.max.y - window.min.y + 1;
+    Imf::OutputFile file(path.c_str(), header);
+    const int bandRows = 64;
+    std::vector<PF_PixelFloat> band(size_t(width) * bandRows, pixel);
+    for (int top = 0; top < height; top += bandRows) {
+        // Addressed as the library does, relative to the first pixel of the band: x and y start at the window's
+        // corner for the band's first row.
+        const uintptr_t first = reinterpret_cast<uintptr_t>(band.data());
+        const size_t xStride = sizeof(PF_PixelFloat), yStride = xStride * size_t(width);
+        char* base = reinterpret_cast<char*>(first - uintptr_t(int64_t(window.min.x)) * xStride -
+                                             uintptr_t(int64_t(window.min.y) + top) * yStride);
+        Imf::FrameBuffer frame;
+        frame.insert("A", Imf::Slice(Imf::FLOAT, base + offsetof(PF_PixelFloat, alpha), xStride, yStride));
+        frame.insert("R", Imf::Slice(Imf::FLOAT, base + offsetof(PF_PixelFloat, red), xStride, yStride));
+        frame.insert("G", Imf::Slice(Imf::FLOAT, base + offsetof(PF_PixelFloat, green), xStride, yStride));
+        frame.insert("B", Imf::Slice(Imf::FLOAT, base + offsetof(PF_PixelFloat, blue), xStride, yStride));
+        file.setFrameBuffer(frame);
+        file.writePixels(std::min(bandRows, height - top));
+    }
+}
+
+// A valid file whose data window lies far from the origin (near the largest coordinate the format allows), as
+// wide as the reader takes: the reader places it without ever moving a pointer outside its buffers (the
+// sanitizer build stops where such a pointer wraps around the address space).
+struct FarWindowCase {
+    const char* what;
+    Imath::Box2i window;
+    bool luminance;
+};
+
+void PrintTo(const FarWindowCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
+
+const FarWindowCase kFarWindowCases[] = {
+    {"rgba far down", Imath::Box2i({-5, 1000000000}, {-5 + 16383, 1000000001}), false},
+    {"rgba far down and left", Imath::Box2i({-1000000000, 1000000000}, {-1000000000 + 16383, 1000000000}), false},
+    {"luminance far down", Imath::Box2i({0, 1000000000}, {16383, 1000000001}), true},
+};
+
+class FarDataWindow : public testing::TestWithParam<FarWindowCase> {};
+
+TEST_P(FarDataWindow, ReadsWhole) {
+    const FarWindowCase& c = GetParam();
+    testsupport::TempDir dir;
+    const std::string path = dir.path() + "/far.exr";
+    const int width = c.window.max.x - c.window.min.x + 1, height = c.window.max.y - c.window.min.y + 1;
+    if (c.luminance) {
+        std::vector<Imf::Rgba> pixels(size_t(width) * size_t(height), Imf::Rgba(0.25f, 0.25f, 0.25f, 1.f));
+        Imf::RgbaOutputFile file(path.c_str(), c.window, c.window, Imf::WRITE_Y);
+        const uintptr_t first = reinterpret_cast<uintptr_t>(pixels.data());
+        file.setFrameBuffer(reinterpret_cast<Imf::Rgba*>(first - uintptr_t(int64_t(c.window.min.x)) * sizeof(Imf::Rgba) -
+                                                          uintptr_t(int64_t(c.window.min.y)) * sizeof(Imf::Rgba) * size_t(width)),
+                            1, size_t(width));
+        file.writePixels(height);
+    } else {
+        WriteFlatExr(path, c.window, {1.f, 0.25f, 0.25f, 0.25f});
+    }
+    const SimWorld r = simhost::ReadImage(path);
+    ASSERT_EQ(r.width(), width);
+    ASSERT_EQ(r.height(), height);
+    for (A_long y = 0; y < height; ++y)
+        for (A_long x = 0; x < width; x += 997) {
+            const PF_PixelFloat p = r.At<PF_PixelFloat>(x, y);
+            ASSERT_NEAR(p.red, 0.25f, 1e-3f) << x << "," << y;
+            ASSERT_EQ(p.alpha, 1.f) << x << "," << y;
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, FarDataWindow, testing::ValuesIn(kFarWindowCases), velloran_test::NameFromWhat<FarWindowCase>);
+
+// Premultiplied pixels from the file into straight colour: an alpha too small to divide by makes the pixel
+// transparent with its colour as stored, so every finite pixel stays finite; non-finite pixels stay as the
+// division leaves them.
+struct AlphaCase {
+    const char* what;
+    PF_PixelFloat stored;  // premultiplied
+    PF_PixelFloat expected;
+};
+
+void PrintTo(const AlphaCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
+
+constexpr float kInf = std::numeric_limits<float>::infinity();
+const AlphaCase kAlphaCases[] = {
+    {"half alpha divides", {0.5f, 0.25f, 0.125f, 0.f}, {0.5f, 0.5f, 0.25f, 0.f}},
+    {"smallest subnormal alpha is transparent", {1.4e-45f, 0.5f, 0.5f, 0.5f}, {0.f, 0.5f, 0.5f, 0.5f}},
+    {"tiny alpha under large colour is transparent", {1e-30f, 1e10f, 0.f, 0.f}, {0.f, 1e10f, 0.f, 0.f}},
+    {"tiny alpha under tiny colour divides", {1e-30f, 2e-30f, 0.f, 0.f}, {1e-30f, 2.f, 0.f, 0.f}},
+    {"zero alpha keeps the colour", {0.f, 0.5f, 0.5f, 0.5f}, {0.f, 0.5f, 0.5f, 0.5f}},
+    {"infinite colour stays infinite", {0.5f, kInf, 0.f, 0.f}, {0.5f, kInf, 0.f, 0.f}},
+};
+
+class Unpremultiplying : public testing::TestWithParam<AlphaCase> {};
+
+TEST_P(Unpremultiplying, GivesFiniteStraightColourForFinitePixels) {
+    const AlphaCase& c = GetParam();
+    testsupport::TempDir dir;
+    const std::string path = dir.path() + "/alpha.exr";
+    WriteFlatExr(path, Imath::Box2i({0, 0}, {1, 1}), c.stored);
+    const PF_PixelFloat p = simhost::ReadImage(path).At<PF_PixelFloat>(1, 1);
+    EXPECT_EQ(p.alpha, c.expected.alpha);
+    EXPECT_FLOAT_EQ(p.red, c.expected.red);
+    EXPECT_FLOAT_EQ(p.green, c.expected.green);
+    EXPECT_FLOAT_EQ(p.blue, c.expected.blue);
+}
+
+INSTANTIATE_TEST_SUITE_P(Pixels, Unpremultiplying, testing::ValuesIn(kAlphaCases), velloran_test::NameFromWhat<AlphaCase>);
+
+// Reading an EXR holds the frame once: the world is allocated after the file's table of chunks proves the
+// pixels are there, and filled straight from the file (no second copy of the frame in bands).
+TEST(ImageIO, ReadingAnExrTakesAboutTheMemoryOfItsWorld) {
+    testsupport::TempDir dir;
+    const std::string path = dir.path() + "/big.exr";
+    const int side = 2000;
+    WriteFlatExr(path, Imath::Box2i({0, 0}, {side - 1, side - 1}), {1.f, 0.5f, 0.25f, 0.125f});
+    const long worldKb = long(side) * side * long(sizeof(PF_PixelFloat)) / 1024;
+    const ChildRead read = ReadInChild(path);
+    ASSERT_EQ(read.error, "");
+    EXPECT_GT(read.peakGrowthKb, worldKb * 9 / 10) << "the world itself";
+    EXPECT_LT(read.peakGrowthKb, worldKb * 5 / 4) << "the frame was held more than once";
+}
+
+// Files that hold a valid header but not the chunks of pixels their table points to are refused before the
+// frame is allocated.
+TEST(ImageIO, AnExrWhoseChunksAreNotAllThereIsRefusedBeforeItsFrameIsAllocated) {
+    testsupport::TempDir dir;
+    const std::string whole = dir.path() + "/whole.exr";
+    WriteFlatExr(whole, Imath::Box2i({0, 0}, {16383, 1023}), {1.f, 0.5f, 0.25f, 0.125f});
+    const std::string bytes = testsupport::ReadFile(whole);
+    struct Cut {
+        const char* name;
+        std::string bytes;
+    };
+    for (const Cut& c : {Cut{"cut.exr", bytes.substr(0, bytes.size() - 100)},
+                         Cut{"no-last-chunk.exr", bytes.substr(0, bytes.size() * 9 / 10)}}) {
+        const std::string path = dir.path() + "/" + c.name;
+        WriteBytes(path, c.bytes);
+        const ChildRead read = ReadInChild(path);
+        EXPECT_THAT(read.error, testing::StartsWith(path + ": damaged OpenEXR file")) << c.name;
+        EXPECT_LT(read.peakGrowthKb, 16 * 1024) << c.name << ": the 64 MB frame was allocated";
+    }
+}
+
+// Valid files of every layout the reader takes pass the check of their table of chunks and read back exactly:
+// each compression's chunk height, rows stored bottom first, tiles (with smaller levels after them) and
+// several parts, on a window off the origin.
+struct LayoutCase {
+    const char* what;
+    Imf::Compression compression;
+    Imf::LineOrder order;
+    bool tiled;
+    Imf::LevelMode levels;
+    bool multiPart;
+};
+
+void PrintTo(const LayoutCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
+
+const LayoutCase kLayoutCases[] = {
+    {"uncompressed", Imf::NO_COMPRESSION, Imf::INCREASING_Y, false, Imf::ONE_LEVEL, false},
+    {"zip rows bottom first", Imf::ZIP_COMPRESSION, Imf::DECREASING_Y, false, Imf::ONE_LEVEL, false},
+    {"piz", Imf::PIZ_COMPRESSION, Imf::INCREASING_Y, false, Imf::ONE_LEVEL, false},
+    {"dwab", Imf::DWAB_COMPRESSION, Imf::INCREASING_Y, false, Imf::ONE_LEVEL, false},
+    {"tiled", Imf::ZIP_COMPRESSION, Imf::INCREASING_Y, true, Imf::ONE_LEVEL, false},
+    {"tiled with mipmaps", Imf::RLE_COMPRESSION, Imf::INCREASING_Y, true, Imf::MIPMAP_LEVELS, false},
+    {"two parts of rows", Imf::ZIPS_COMPRESSION, Imf::INCREASING_Y, false, Imf::ONE_LEVEL, true},
+    {"two parts of tiles", Imf::ZIP_COMPRESSION, Imf::INCREASING_Y, true, Imf::ONE_LEVEL, true},
+};
+
+class ExrLayouts : public testing::TestWithParam<LayoutCase> {};
+
+TEST_P(ExrLayouts, ReadBackExactly) {
+    const LayoutCase& c = GetParam();
+    testsupport::TempDir dir;
+    const std::string path = dir.path() + "/layout.exr";
+    const Imath::Box2i window({-3, 5}, {-3 + 36, 5 + 70});
+    const int width = 37, height = 71;
+    std::vector<float> values(size_t(width) * height);
+    for (size_t i = 0; i < values.size(); ++i) values[i] = float(i % 1001) / 8.f;
+    Imf::FrameBuffer frame;
+    const uintptr_t first = reinterpret_cast<uintptr_t>(values.data());
+    char* base = reinterpret_cast<char*>(first - uintptr_t(int64_t(window.min.x)) * sizeof(float) -
+                                         uintptr_t(int64_t(window.min.y)) * sizeof(float) * size_t(width));
+    frame.insert("A", Imf::Slice(Imf::FLOAT, base, sizeof(float), sizeof(float) * size_t(width)));
+    Imf::Header header(window, window);
+    header.compression() = c.compression;
+    header.lineOrder() = c.order;
+    header.channels().insert("A", Imf::Channel(Imf::FLOAT));  // lossless under every compression
+    if (c.tiled) header.setTileDescription(Imf::TileDescription(16, 8, c.levels));
+    auto writeLevels = [&](auto& out) {
+        out.setFrameBuffer(frame);
+        if constexpr (std::is_same_v<std::decay_t<decltype(out)>, Imf::TiledOutputPart>) {
+            for (int level = 0; level < out.numLevels(); ++level)
+                out.writeTiles(0, out.numXTiles(level) - 1, 0, out.numYTiles(level) - 1, level);
+        } else {
+            out.writePixels(height);
+        }
+    };
+    {
+        std::vector<Imf::Header> headers;
+        for (int part = 0; part < (c.multiPart ? 2 : 1); ++part) {
+            Imf::Header h = header;
+            h.setName("part" + std::to_string(part));
+            h.setType(c.tiled ? Imf::TILEDIMAGE : Imf::SCANLINEIMAGE);
+            headers.push_back(h);
+        }
+        Imf::MultiPartOutputFile file(path.c_str(), headers.data(), int(headers.size()));
+        for (int part = 0; part < int(headers.size()); ++part) {
+            if (c.tiled) {
+                Imf::TiledOutputPart out(file, part);
+                writeLevels(out);
+            } else {
+                Imf::OutputPart out(file, part);
+                writeLevels(out);
+            }
+        }
+    }
+    const SimWorld r = simhost::ReadImage(path);
+    ASSERT_EQ(r.width(), width);
+    ASSERT_EQ(r.height(), height);
+    for (int y = 0; y < height; ++y)
+        for (int x = 0; x < width; ++x)
+            ASSERT_EQ(r.At<PF_PixelFloat>(x, y).alpha, values[size_t(y) * width + x]) << x << "," << y;
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ExrLayouts, testing::ValuesIn(kLayoutCases), velloran_test::NameFromWhat<LayoutCase>);
+
+// What writing a file in a child process limited to `limitBytes` of file size came to (SIGXFSZ ignored, so
+// the write fails with an error instead of ending the process): the error, empty when it was written.
+std::string WriteInChildLimitedTo(const std::string& path, const SimWorld& world, rlim_t limitBytes) {
+    int out[2];
+    if (::pipe(out) != 0) return "pipe failed";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(out[0]);
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{limitBytes, limitBytes};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        std::string error;
+        try {
+            simhost::WriteImage(path, world);
+        } catch (const std::exception& e) {
+            error = e.what();
+        }
+        if (::write(out[1], error.data(), error.size()) < 0) ::_exit(2);
+        ::_exit(0);
+    }
+    ::close(out[1]);
+    std::string error;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) error.append(buffer, size_t(n));
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return error;
+}
+
+// A file that cannot take all of the image is an error naming it, whether the limit comes early or at its very
+// last byte (for EXR, that byte belongs to what the library writes only as its file object is destroyed).
+struct LimitCase {
+    const char* what;
+    const char* name;
+    int bytesShort;  // below the whole file's size; 0: half of it
+};
+
+void PrintTo(const LimitCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
+
+const LimitCase kLimitCases[] = {
+    {"exr one byte short", "out.exr", 1},
+    {"exr half", "out.exr", 0},
+    {"png one byte short", "out.png", 1},
+    {"png half", "out.png", 0},
+};
+
+class WriteBeyondTheSizeLimit : public testing::TestWithParam<LimitCase> {};
+
+TEST_P(WriteBeyondTheSizeLimit, IsAnErrorNamingTheFile) {
+    const LimitCase& c = GetParam();
+    testsupport::TempDir dir;
+    SimWorld world(96, 96, PixelDepth::k32f);
+    for (A_long y = 0; y < 96; ++y)
+        for (A_long x = 0; x < 96; ++x) world.SetFloat(x, y, {1.f, float(x * 37 % 101) / 101.f, float(y) / 96.f, 0.3f});
+    const std::string path = dir.path() + "/" + c.name;
+    ASSERT_EQ(WriteInChildLimitedTo(path, world, RLIM_INFINITY), "");
+    const rlim_t size = rlim_t(testsupport::ReadFile(path).size());
+    std::remove(path.c_str());
+    EXPECT_EQ(WriteInChildLimitedTo(path, world, c.bytesShort ? size - rlim_t(c.bytesShort) : size / 2),
+              path + ": write failed (File too large)");
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, WriteBeyondTheSizeLimit, testing::ValuesIn(kLimitCases), velloran_test::NameFromWhat<LimitCase>);
+
+// An EXR frame placed on a larger picture, as a glow grown beyond its input is: the data window is the frame
+// where it lies, the display window the picture; read back, the data window is the image again.
+TEST(ImageIO, AnExrFrameKeepsItsPlaceOnThePicture) {
+    testsupport::TempDir dir;
+    const std::string path = dir.path() + "/overscan.exr";
+    SimWorld w(7, 5, PixelDepth::k32f);
+    for (A_long y = 0; y < 5; ++y)
+        for (A_long x = 0; x < 7; ++x) w.At<PF_PixelFloat>(x, y) = {1.f, float(x), float(y), 0.5f};
+    simhost::ImagePlacement placement;
+    placement.originX = -2;
+    placement.originY = -1;
+    placement.displayWidth = 3;
+    placement.displayHeight = 4;
+    simhost::WriteImage(path, w, placement);
+    {
+        Imf::InputFile file(path.c_str());
+        EXPECT_EQ(file.header().dataWindow(), Imath::Box2i({-2, -1}, {4, 3}));
+        EXPECT_EQ(file.header().displayWindow(), Imath::Box2i({0, 0}, {2, 3}));
+    }
+    const SimWorld r = simhost::ReadImage(path);
+    ASSERT_EQ(r.width(), 7);
+    ASSERT_EQ(r.height(), 5);
+    for (A_long y = 0; y < 5; ++y)
+        for (A_long x = 0; x < 7; ++x)
+            ASSERT_EQ(std::memcmp(&r.At<PF_PixelFloat>(x, y), &w.At<PF_PixelFloat>(x, y), sizeof(PF_PixelFloat)), 0);
+    // Without a placement the picture is the frame.
+    simhost::WriteImage(path, w);
+    Imf::InputFile plain(path.c_str());
+    EXPECT_EQ(plain.header().displayWindow(), Imath::Box2i({0, 0}, {6, 4}));
+    EXPECT_EQ(plain.header().dataWindow(), Imath::Box2i({0, 0}, {6, 4}));
+}
+
+// PNG keeps the steps of a faint gradient in a float frame (16 bits a channel); an 8-bit frame stays 8-bit.
+TEST(ImageIO, APngOfAFloatFrameHasSixteenBitsAChannel) {
+    testsupport::TempDir dir;
+    const A_long width = 64;
+    SimWorld faint(width, 1, PixelDepth::k32f);
+    for (A_long x = 0; x < width; ++x) faint.At<PF_PixelFloat>(x, 0) = {1.f, float(x) / 65535.f, 0.5f, 1.f};
+    const std::string deep = dir.path() + "/faint.png";
+    simhost::WritePng(deep, faint);
+    EXPECT_EQ(int(static_cast<unsigned char>(testsupport::ReadFile(deep)[24])), 16) << "bit depth in the header";
+    const SimWorld back = simhost::ReadImage(deep);
+    ASSERT_EQ(back.depth(), PixelDepth::k32f);
+    for (A_long x = 0; x < width; ++x) {
+        const PF_PixelFloat p = back.At<PF_PixelFloat>(x, 0);
+        ASSERT_FLOAT_EQ(p.red, float(x) / 65535.f) << x;
+        ASSERT_FLOAT_EQ(p.green, 32768.f / 65535.f) << x;
+        ASSERT_EQ(p.alpha, 1.f);
+    }
+    SimWorld eight(2, 1, PixelDepth::k8);
+    const std::string shallow = dir.path() + "/eight.png";
+    simhost::WritePng(shallow, eight);
+    EXPECT_EQ(int(static_cast<unsigned char>(testsupport::ReadFile(shallow)[24])), 8);
+    EXPECT_EQ(simhost::ReadImage(shallow).depth(), PixelDepth::k8);
+}
 
 TEST(TestScene, IsDarkWithAFewSpotsFarAboveWhiteAndTheSameEveryTime) {
     SimWorld a = simhost::MakeTestScene(64, 48, PixelDepth::k32f);
