@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -22,6 +21,7 @@
 #include "simhost/RenderThreads.h"
 #include "simhost/SmartRender.h"
 #include "simhost/WorldSuites.h"
+#include "support/CaseNames.h"
 #include "support/SimHostFixture.h"
 #include "support/NoColorProfile.h"
 
@@ -58,6 +58,8 @@ const PlanCase kPlans[] = {
     {"no iterations counts as one", 1920, 1080, 0, 3, {0}, {{1920, 1080}}},
 };
 
+void PrintTo(const PlanCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
+
 class IrisBufferPlanTable : public ::testing::TestWithParam<PlanCase> {};
 
 TEST_P(IrisBufferPlanTable, IndicesAndBufferSizes) {
@@ -70,11 +72,7 @@ TEST_P(IrisBufferPlanTable, IndicesAndBufferSizes) {
     for (size_t k = 0; k < plan.buffers.size(); ++k) EXPECT_EQ(plan.buffers[k].scale, std::ldexp(1.0f, -int(k)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, IrisBufferPlanTable, ::testing::ValuesIn(kPlans), [](const auto& info) {
-    std::string name;
-    for (char ch : std::string(info.param.what)) name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Cases, IrisBufferPlanTable, ::testing::ValuesIn(kPlans), velloran_test::NameFromWhat<PlanCase>);
 
 // ---- The calls of whole frames ----
 
@@ -200,11 +198,37 @@ protected:
     simhost::LayerId iris_ = 0;
 };
 
+struct IrisBuffer {
+    int width, height;
+    float scale;
+};
+std::vector<IrisBuffer> Repeat(int times, IrisBuffer buffer) { return std::vector<IrisBuffer>(size_t(times), buffer); }
+std::vector<IrisBuffer> Join(std::vector<IrisBuffer> a, const std::vector<IrisBuffer>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 TEST_F(IrisCallsThroughHost, EachIterationConvolvesItsBufferAtItsRadius) {
+    // The 100 x 60 input grows by the iris reach: Radius 10 and the pad across, 10 / (9 / 7) and the pad down,
+    // rounded up. The pyramid may halve floor(log2(shorter side / 20)) times, at most once per iteration.
     struct Case {
         int quality, iterations;
+        int outputWidth, outputHeight;
+        std::vector<IrisBuffer> perIteration;  // the buffer each iteration convolves
     };
-    const Case cases[] = {{1, 10}, {3, 10}, {6, 20}, {3, 1}, {1, 2}};
+    const Case cases[] = {
+        // Draft, pad 250: 620 x 576; 4 halvings allowed, so buffers 2, 2, then 3 from the third on.
+        {1, 10, 620, 576, Join(Repeat(2, {155, 144, 0.25f}), Repeat(8, {78, 72, 0.125f}))},
+        // Medium, pad 150: 420 x 376; 4 halvings; buffers 1 for four iterations, 2 for four, then 3.
+        {3, 10, 420, 376,
+         Join(Join(Repeat(4, {210, 188, 0.5f}), Repeat(4, {105, 94, 0.25f})), Repeat(2, {53, 47, 0.125f}))},
+        // Extreme, pad 25: 170 x 126; every iteration at full size.
+        {6, 20, 170, 126, Repeat(20, {170, 126, 1.0f})},
+        // One iteration allows no halving.
+        {3, 1, 420, 376, Repeat(1, {420, 376, 1.0f})},
+        // Two iterations allow one: Draft's offset of two is held to buffer 1.
+        {1, 2, 620, 576, Repeat(2, {310, 288, 0.5f})},
+    };
     for (const Case& c : cases) {
         gCaches.clear();
         gBlurs.clear();
@@ -213,14 +237,15 @@ TEST_F(IrisCallsThroughHost, EachIterationConvolvesItsBufferAtItsRadius) {
         Set(45, c.iterations);
         const simhost::FrameResult r = Frame();
         const std::string what = "quality " + std::to_string(c.quality) + ", " + std::to_string(c.iterations) +
-                                 " iterations, output " + std::to_string(r.output.width()) + "x" +
-                                 std::to_string(r.output.height());
-        const IrisBufferPlan plan = PlanIrisBuffers(r.output.width(), r.output.height(), c.iterations, c.quality);
+                                 " iterations";
+        ASSERT_EQ(r.output.width(), c.outputWidth) << what;
+        ASSERT_EQ(r.output.height(), c.outputHeight) << what;
         ASSERT_EQ(gCaches.size(), size_t(c.iterations)) << what;
         ASSERT_EQ(gBlurs.size(), size_t(c.iterations)) << what;
         ASSERT_EQ(gDisposals.size(), size_t(c.iterations)) << what;
+        ASSERT_EQ(c.perIteration.size(), size_t(c.iterations)) << what;
         for (int i = 0; i < c.iterations; ++i) {
-            const bloomMip& buffer = plan.buffers[size_t(plan.bufIdx[size_t(i)])];
+            const IrisBuffer& buffer = c.perIteration[size_t(i)];
             const CacheCall& cache = gCaches[size_t(i)];
             const BlurCall& blur = gBlurs[size_t(i)];
             const std::string at = what + ", iteration " + std::to_string(i);
