@@ -104,6 +104,7 @@ struct CacheCall {
     int width, height;
     GLSize source;
     void* cache;
+    PF_PixelFloat irisCorner;  // the iris world's top-left pixel as the library receives it (float frames)
 };
 struct BlurCall {
     void* cache;
@@ -122,7 +123,8 @@ void* WatchedCreateCache(PF_InData*, void*, int bit_depth_hint, PF_EffectWorld* 
                          unsigned int source, int width, int height, char* error_buffer, int error_capacity) {
     CacheCall call{bit_depth_hint, reserved_a, reserved_b, error_capacity, iris && iris->data,
                    iris ? iris->width : 0, iris ? iris->height : 0, iris ? iris->data : nullptr,
-                   width, height, FramebufferSize(source), nullptr};
+                   width, height, FramebufferSize(source), nullptr, PF_PixelFloat{}};
+    if (iris && iris->data) call.irisCorner = *static_cast<const PF_PixelFloat*>(iris->data);
     if (gFailCaches) {
         std::strcpy(error_buffer, "no cache today");
     } else {
@@ -290,6 +292,9 @@ TEST_F(IrisCallsThroughHost, GammaWorldReplacesTheIrisLayerOnlyWhenItHasPixels) 
     const Case cases[] = {{"gamma on", 100, false, true},
                           {"gamma off", 0, false, false},
                           {"gamma world not allocated", 100, true, false}};
+    // A grey iris, so that the power shows in the values the library receives.
+    simhost::Composition& comp = simhost::Comp(host());
+    comp.SetLayerParam(39, comp.AddLayer(Grey(9, 7, 0.5f), 0, 0));
     for (const Case& c : cases) {
         gCaches.clear();
         Set(54, c.gammaPercent);
@@ -304,6 +309,12 @@ TEST_F(IrisCallsThroughHost, GammaWorldReplacesTheIrisLayerOnlyWhenItHasPixels) 
             EXPECT_TRUE(call.irisHasPixels) << c.what << ": a world without pixels reached the library";
             EXPECT_EQ(call.irisWidth, 9) << c.what;
             EXPECT_EQ(call.irisHeight, 7) << c.what;
+            // Gamma 100 % is 2.2: the iris is raised to it, 0.5^2.2 = 0.217638; alpha stays.
+            const float grey = c.gammaWorld ? 0.217638f : 0.5f;
+            EXPECT_NEAR(call.irisCorner.red, grey, 1e-5) << c.what;
+            EXPECT_NEAR(call.irisCorner.green, grey, 1e-5) << c.what;
+            EXPECT_NEAR(call.irisCorner.blue, grey, 1e-5) << c.what;
+            EXPECT_EQ(call.irisCorner.alpha, 1.0f) << c.what;
         }
         if (c.failAllocation) {
             EXPECT_THAT(Log(), ::testing::HasSubstr("error on allocating iris_gamma_world of dims 9, 7, err code of "));
