@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -50,6 +52,26 @@ struct Recorder {
     int brokenSlot = -1;  // a slot rebuilt from an unlinkable pair after the real build
     ThreadStateCalls real = DefaultThreadStateCalls();
 
+    // Two first builds made to overlap: the first context creation waits until both threads have arrived,
+    // then gives the second up to `overlapWait` to make its own context too. Under the build lock the second
+    // cannot, and the wait runs out; without the lock it does at once and the builds interleave.
+    bool holdFirstBuild = false;
+    std::chrono::milliseconds overlapWait{300};
+    std::condition_variable changed;
+    int arrived = 0, contextCreations = 0;
+
+    void Arrive() {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++arrived;
+        changed.notify_all();
+    }
+    void HoldFirstContextCreation() {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (++contextCreations != 1 || !holdFirstBuild) return;
+        changed.wait(lock, [&] { return arrived == 2; });
+        changed.wait_for(lock, overlapWait, [&] { return contextCreations == 2; });
+    }
+
     void Add(const std::string& call) {
         Event event;
         event.thread = std::this_thread::get_id();
@@ -62,6 +84,7 @@ struct Recorder {
         }
         std::lock_guard<std::mutex> lock(mutex);
         events.push_back(event);
+        changed.notify_all();
     }
     std::vector<std::string> CallsOf(std::thread::id thread) {
         std::lock_guard<std::mutex> lock(mutex);
@@ -88,6 +111,7 @@ int Occurrences(const std::string& text, const std::string& needle) {
 
 // The teardown's deleter runs while local_render_data still holds the record, so the wrappers can see it.
 CGLContextObj RecordedCreateContext(CGLContextObj share, CGLPixelFormatAttribute* attributes) {
+    recorder->HoldFirstContextCreation();
     recorder->Add("createContext");
     return recorder->real.createContext(share, attributes);
 }
@@ -211,18 +235,15 @@ TEST_F(ThreadStateTest, TwoFirstFramesAtOnceGetTheirOwnStateBuiltOneAfterTheOthe
     SetUpGlobal();
     const int contextsWithGlobal = CGLStandInLiveContextCount();
     RecordView views[2];
-    threads_->RunTogether({[&] {
-                               PF_InData in = RenderInData();
-                               PF_OutData out{};
-                               InitThreadLocalRenderData(&in, &out);
-                               views[0] = ViewOfThisThread();
-                           },
-                           [&] {
-                               PF_InData in = RenderInData();
-                               PF_OutData out{};
-                               InitThreadLocalRenderData(&in, &out);
-                               views[1] = ViewOfThisThread();
-                           }});
+    recorder_.holdFirstBuild = true;
+    auto firstFrame = [&](RecordView& view) {
+        PF_InData in = RenderInData();
+        PF_OutData out{};
+        recorder_.Arrive();
+        InitThreadLocalRenderData(&in, &out);
+        view = ViewOfThisThread();
+    };
+    threads_->RunTogether({[&] { firstFrame(views[0]); }, [&] { firstFrame(views[1]); }});
 
     auto* global = static_cast<GlobalRenderData*>(*setupOut_.global_data);
     for (const RecordView& view : views) {
