@@ -22,8 +22,7 @@
 #include "simhost/SmartRender.h"
 #include "simhost/WorldSuites.h"
 #include "support/CaseNames.h"
-#include "support/SimHostFixture.h"
-#include "support/NoColorProfile.h"
+#include "support/RenderThreadFixture.h"
 
 namespace {
 
@@ -138,8 +137,6 @@ void WatchedBlur(void* cache, int sampling_level, unsigned int destination, int 
 }
 void WatchedDispose(void* cache) { gDisposals.push_back(cache); }
 
-using testsupport::kNoProfileSuite;
-
 simhost::SimWorld Grey(A_long w, A_long h, float v) {
     simhost::SimWorld world(w, h, simhost::PixelDepth::k32f);
     for (A_long y = 0; y < h; ++y)
@@ -147,22 +144,16 @@ simhost::SimWorld Grey(A_long w, A_long h, float v) {
     return world;
 }
 
-class IrisCallsThroughHost : public testsupport::SimHostTest {
+class IrisCallsThroughHost : public testsupport::RenderThreadTest {
 protected:
     void SetUp() override {
-        SimHostTest::SetUp();
         gCaches.clear();
         gBlurs.clear();
         gDisposals.clear();
         gFailCaches = false;
         IrisBlurCallsForTesting() = {WatchedCreateCache, WatchedBlur, WatchedDispose};
-        simhost::Params(host());
-        simhost::Worlds(host());
-        host().AddSuite(kPFColorSettingsSuite, kPFColorSettingsSuiteVersion3, &kNoProfileSuite);
-        // The bundle's global block (and its context) lets this binary's render state start on the thread.
-        ASSERT_EQ(host().Send(PF_Cmd_GLOBAL_SETUP).err, PF_Err_NONE);
-        threads_ = std::make_unique<simhost::RenderThreads>(host(), 1);
-        ASSERT_EQ(host().Send(PF_Cmd_PARAMS_SETUP).err, PF_Err_NONE);
+        RenderThreadTest::SetUp();
+        if (HasFatalFailure()) return;
         Set(17, 2);   // "Lens Iris"
         Set(19, 10);  // Radius
         Set(46, 0);   // "Radii Easing" 0: the radii rise evenly to the Radius
@@ -173,30 +164,19 @@ protected:
         comp.SetLayerParam(39, iris_);
     }
     void TearDown() override {
-        threads_.reset();
+        RenderThreadTest::TearDown();
         IrisBlurCallsForTesting() = DefaultIrisBlurCalls();
-        if (host_) {
-            EXPECT_EQ(host().Send(PF_Cmd_GLOBAL_SETDOWN).err, PF_Err_NONE);
-        }
-        SimHostTest::TearDown();
     }
-    void Set(int index, double value) { simhost::Params(host()).SetNumber(index, value); }
 
     simhost::FrameResult Frame() {
         simhost::FrameRequest request;
         request.bitdepth = 32;
-        request.effect = [](PF_Cmd cmd, PF_InData& in, PF_OutData& out, void* extra) -> PF_Err {
-            if (cmd == PF_Cmd_SMART_PRE_RENDER) return PreRender(&in, &out, static_cast<PF_PreRenderExtra*>(extra));
-            return SmartRender(&in, &out, static_cast<PF_SmartRenderExtra*>(extra));
-        };
-        simhost::FrameResult r;
-        threads_->Run(0, [&] { r = simhost::RunSmartFrame(host(), request); });
+        simhost::FrameResult r = RunEffectFrame(request);
         EXPECT_TRUE(r.Clean()) << r.Problems();
         EXPECT_EQ(r.render.err, PF_Err_NONE) << r.render.return_msg;
         return r;
     }
 
-    std::unique_ptr<simhost::RenderThreads> threads_;
     simhost::LayerId iris_ = 0;
 };
 
