@@ -278,6 +278,29 @@ TEST_F(ThreadStateTest, TwoFirstFramesAtOnceGetTheirOwnStateBuiltOneAfterTheOthe
     EXPECT_EQ(CGLStandInLiveContextCount(), contextsWithGlobal) << "every thread's context goes with the thread";
 }
 
+// A host may end the global state while render threads still hold theirs: each thread's record owns its own
+// context, so the thread's end still tears it down in that context, and nothing is left behind.
+TEST_F(ThreadStateTest, RenderThreadsThatOutliveTheGlobalSetDownStillTearDownTheirState) {
+    const int contextsBefore = CGLStandInLiveContextCount();
+    SetUpGlobal();
+    const RecordView views[2] = {InitOn(0), InitOn(1)};
+    for (const RecordView& view : views) ASSERT_NE(view.context, nullptr);
+    SetDown();
+    EXPECT_EQ(CGLStandInLiveContextCount(), contextsBefore + 2) << "the set-down leaves the threads' contexts alone";
+
+    threads_->End();
+    for (const RecordView& view : views) {
+        EXPECT_THAT(recorder_.CallsOf(view.thread),
+                    ::testing::ElementsAre("createContext", "createPipeline", "buildPrograms", "deletePipeline",
+                                           "releasePrograms", "deleteContext"));
+        const Event* release = recorder_.Find(view.thread, "releasePrograms");
+        ASSERT_NE(release, nullptr);
+        EXPECT_TRUE(release->recordContextCurrent) << "the programs are released in the thread's own context";
+        EXPECT_EQ(release->programsAlive, kProgramSlotCount) << "the set-down took none of the thread's programs";
+    }
+    EXPECT_EQ(CGLStandInLiveContextCount(), contextsBefore);
+}
+
 struct MissingGlobalCase {
     const char* name;
     bool makeBlock;          // a block exists, but its context could not be made
