@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/CaseNames.h"
 #include "CGLStandIn.h"
 #include "Ostrabel.h"
 #include "gl/GLHeaders.h"
@@ -302,9 +303,10 @@ TEST_F(ThreadStateTest, RenderThreadsThatOutliveTheGlobalSetDownStillTearDownThe
 }
 
 struct MissingGlobalCase {
-    const char* name;
+    const char* what;
     bool makeBlock;          // a block exists, but its context could not be made
 };
+void PrintTo(const MissingGlobalCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
 
 class ThreadStateWithoutGlobalContext : public ThreadStateTest,
                                         public ::testing::WithParamInterface<MissingGlobalCase> {};
@@ -331,7 +333,7 @@ TEST_P(ThreadStateWithoutGlobalContext, MakesNoRecordAndALaterFrameRetries) {
 INSTANTIATE_TEST_SUITE_P(Cases, ThreadStateWithoutGlobalContext,
                          ::testing::Values(MissingGlobalCase{"NoHandle", false},
                                            MissingGlobalCase{"BlockWithoutContext", true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         velloran_test::NameFromWhat<MissingGlobalCase>);
 
 TEST_F(ThreadStateTest, AFailedContextIsLoggedOnceAndNeverRetried) {
     SetUpGlobal();
@@ -370,11 +372,12 @@ TEST_F(ThreadStateTest, AFailedContextIsLoggedOnceAndNeverRetried) {
 }
 
 struct TeardownCase {
-    const char* name;
+    const char* what;
     bool nullPipeline;
     int brokenSlot;
     std::vector<std::string> expectedCalls;
 };
+void PrintTo(const TeardownCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
 
 class ThreadTeardown : public ThreadStateTest, public ::testing::WithParamInterface<TeardownCase> {};
 
@@ -425,7 +428,7 @@ INSTANTIATE_TEST_SUITE_P(
         TeardownCase{"FailedLink", false, BLUR_UNIFIED_P,
                      Then(kCreation, {"deletePipeline", "releasePrograms", "deleteContext"})},
         TeardownCase{"NullPipelineIsNotDeleted", true, -1, Then(kCreation, {"releasePrograms", "deleteContext"})}),
-    [](const auto& info) { return std::string(info.param.name); });
+    velloran_test::NameFromWhat<TeardownCase>);
 
 // The pipeline object of a render thread works with the host's in data: the blur library learns the iris
 // world's depth from the host's world suite, which the render threads' host serves.
