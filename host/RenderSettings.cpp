@@ -126,16 +126,22 @@ void DeriveLensIris(myParams* p) {
     for (int k = 0; k < n; ++k) radii[size_t(k)] = (1.0f - w) * radii[size_t(k)] + w * eased[size_t(k)];
 }
 
+}  // namespace
+
+long long DirtMirrorPeriod(A_long side, A_long otherSide) {
+    return side >= 5 && otherSide >= 5 ? 2LL * (side - 4) : 0;
+}
+
+namespace {
+
 // The dirt world's origin less the output's, for a 32-bit field. Two origins far apart can differ by more than
 // an int holds: with mirrored repeat only the offset modulo the mirror period matters, so it is reduced by
 // whole periods; without it such a layer lies wholly off the frame, which the saturated offset still says.
 int32_t DirtOffset(A_long dirtOrigin, A_long outputOrigin, bool mirror, A_long size, A_long otherSize) {
     long long d = (long long)dirtOrigin - (long long)outputOrigin;
     if (d >= INT32_MIN && d <= INT32_MAX) return int32_t(d);
-    if (mirror && size >= 5 && otherSize >= 5) {
-        const long long period = 2LL * (size - 4);
-        return int32_t(((d % period) + period) % period);
-    }
+    const long long period = mirror ? DirtMirrorPeriod(size, otherSize) : 0;
+    if (period > 0) return int32_t(((d % period) + period) % period);
     return d < 0 ? INT32_MIN : INT32_MAX;
 }
 

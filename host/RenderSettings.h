@@ -22,6 +22,11 @@ struct lens_mirror_data {
     int32_t mode = 0;                 // a copy of lensDirtMode
 };
 
+// The period of the "Repeat Edges" fold of a dirt layer along a side of `side` pixels: the layer less a
+// two-pixel border, there and back, 2 x (side - 4). A layer under 5 pixels on either side has nothing left to
+// fold and is never mirrored: 0.
+long long DirtMirrorPeriod(A_long side, A_long otherSide);
+
 // View numbers (the numbering of the "View" list with the iris view).
 enum {
     kViewFinalResult = 1,

@@ -27,8 +27,15 @@ A_u_char ToByte(float v) {
     return scaled > 0.0f ? A_u_char(scaled) : 0;
 }
 
-// The fold needs a period 2 * (size - 4) above zero.
-bool CanMirror(const PF_LayerDef* world) { return world->width >= 5 && world->height >= 5; }
+// The "Repeat Edges" period along one axis of the dirt layer; 0 when the layer is too small to fold.
+long long AxisPeriod(const PF_LayerDef* world, bool horizontal) {
+    return horizontal ? DirtMirrorPeriod(world->width, world->height) : DirtMirrorPeriod(world->height, world->width);
+}
+
+bool CanMirror(const PF_LayerDef* world) { return AxisPeriod(world, true) > 0; }
+
+// The n of mirrored_repeat along one axis: half the period.
+int FoldSize(const PF_LayerDef* world, bool horizontal) { return int(AxisPeriod(world, horizontal) / 2); }
 
 bool Inside(int x, int y, const PF_LayerDef* world) { return x >= 0 && y >= 0 && x < world->width && y < world->height; }
 
@@ -37,10 +44,8 @@ bool Inside(int x, int y, const PF_LayerDef* world) { return x >= 0 && y >= 0 &&
 // there, or, without mirroring, to a point outside the layer when it lies beyond an int anyway.
 int DirtCoordinate(A_long frame, A_long offset, const PF_LayerDef* dirt, bool mirror, bool horizontal) {
     const long long v = (long long)frame - (long long)offset;
-    if (mirror && dirt && CanMirror(dirt)) {
-        const long long period = 2LL * ((horizontal ? dirt->width : dirt->height) - 4);
-        return int(((v % period) + period) % period);
-    }
+    const long long period = mirror && dirt ? AxisPeriod(dirt, horizontal) : 0;
+    if (period > 0) return int(((v % period) + period) % period);
     return v < std::numeric_limits<int>::min() || v > std::numeric_limits<int>::max() ? -1 : int(v);
 }
 
@@ -79,7 +84,8 @@ PF_PixelFloat* sampleIntegral32(PF_EffectWorld* world, int x, int y) {
 PF_Pixel SampleLegalPix8(int x, int y, PF_LayerDef* world, bool mirror) {
     if (!world || !world->data) return PF_Pixel{0, 0, 0, 0};
     if (mirror && CanMirror(world)) {
-        return *sampleIntegral8(world, mirrored_repeat(x, world->width - 4), mirrored_repeat(y, world->height - 4));
+        return *sampleIntegral8(world, mirrored_repeat(x, FoldSize(world, true)),
+                                  mirrored_repeat(y, FoldSize(world, false)));
     }
     return Inside(x, y, world) ? *sampleIntegral8(world, x, y) : PF_Pixel{0, 0, 0, 0};
 }
@@ -87,7 +93,8 @@ PF_Pixel SampleLegalPix8(int x, int y, PF_LayerDef* world, bool mirror) {
 PF_PixelFloat SampleLegalPix32(int x, int y, PF_LayerDef* world, bool mirror) {
     if (!world || !world->data) return PF_PixelFloat{0, 0, 0, 0};
     if (mirror && CanMirror(world)) {
-        return *sampleIntegral32(world, mirrored_repeat(x, world->width - 4), mirrored_repeat(y, world->height - 4));
+        return *sampleIntegral32(world, mirrored_repeat(x, FoldSize(world, true)),
+                                  mirrored_repeat(y, FoldSize(world, false)));
     }
     return Inside(x, y, world) ? *sampleIntegral32(world, x, y) : PF_PixelFloat{0, 0, 0, 0};
 }

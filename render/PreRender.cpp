@@ -172,12 +172,13 @@ PF_Err PreRender(PF_InData* in_data, PF_OutData* out_data, PF_PreRenderExtra* ex
         }
     }
 
-    // An interrupt while the first parameters are read still lets InitParams run: the rectangles below need the
-    // downsample factor and whatever parameters can be read, or they come out unbounded.
     err = PreInitParams(&p, in_data, out_data);
-    if (!err || err == PF_Interrupt_CANCEL) {
-        const PF_Err initErr = InitParams(&p, in_data, out_data, nullptr);
-        if (!err || (initErr && initErr != PF_Interrupt_CANCEL)) err = initErr;
+    if (!err) {
+        err = InitParams(&p, in_data, out_data, nullptr);
+    } else if (err == PF_Interrupt_CANCEL) {
+        // The user has asked us to stop, so no more parameters are read. The rectangles below still need the
+        // downsample factor, which the in data holds without a host call; without it they come out unbounded.
+        p.downsampleX = float(in_data->downsample_x.num) / float(in_data->downsample_x.den);
     }
     if (err && err != PF_Interrupt_CANCEL) {
         SendMessageAppendErr("Error on PreRender InitParams!", out_data, err, 0, true);

@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstring>
 #include <memory>
@@ -22,8 +21,8 @@
 #include "simhost/RenderThreads.h"
 #include "simhost/SmartRender.h"
 #include "simhost/WorldSuites.h"
-#include "support/SimHostFixture.h"
-#include "support/NoColorProfile.h"
+#include "support/CaseNames.h"
+#include "support/RenderThreadFixture.h"
 
 namespace {
 
@@ -58,6 +57,8 @@ const PlanCase kPlans[] = {
     {"no iterations counts as one", 1920, 1080, 0, 3, {0}, {{1920, 1080}}},
 };
 
+void PrintTo(const PlanCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
+
 class IrisBufferPlanTable : public ::testing::TestWithParam<PlanCase> {};
 
 TEST_P(IrisBufferPlanTable, IndicesAndBufferSizes) {
@@ -70,11 +71,7 @@ TEST_P(IrisBufferPlanTable, IndicesAndBufferSizes) {
     for (size_t k = 0; k < plan.buffers.size(); ++k) EXPECT_EQ(plan.buffers[k].scale, std::ldexp(1.0f, -int(k)));
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, IrisBufferPlanTable, ::testing::ValuesIn(kPlans), [](const auto& info) {
-    std::string name;
-    for (char ch : std::string(info.param.what)) name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Cases, IrisBufferPlanTable, ::testing::ValuesIn(kPlans), velloran_test::NameFromWhat<PlanCase>);
 
 // ---- The calls of whole frames ----
 
@@ -106,6 +103,7 @@ struct CacheCall {
     int width, height;
     GLSize source;
     void* cache;
+    PF_PixelFloat irisCorner;  // the iris world's top-left pixel as the library receives it (float frames)
 };
 struct BlurCall {
     void* cache;
@@ -124,7 +122,8 @@ void* WatchedCreateCache(PF_InData*, void*, int bit_depth_hint, PF_EffectWorld* 
                          unsigned int source, int width, int height, char* error_buffer, int error_capacity) {
     CacheCall call{bit_depth_hint, reserved_a, reserved_b, error_capacity, iris && iris->data,
                    iris ? iris->width : 0, iris ? iris->height : 0, iris ? iris->data : nullptr,
-                   width, height, FramebufferSize(source), nullptr};
+                   width, height, FramebufferSize(source), nullptr, PF_PixelFloat{}};
+    if (iris && iris->data) call.irisCorner = *static_cast<const PF_PixelFloat*>(iris->data);
     if (gFailCaches) {
         std::strcpy(error_buffer, "no cache today");
     } else {
@@ -138,8 +137,6 @@ void WatchedBlur(void* cache, int sampling_level, unsigned int destination, int 
 }
 void WatchedDispose(void* cache) { gDisposals.push_back(cache); }
 
-using testsupport::kNoProfileSuite;
-
 simhost::SimWorld Grey(A_long w, A_long h, float v) {
     simhost::SimWorld world(w, h, simhost::PixelDepth::k32f);
     for (A_long y = 0; y < h; ++y)
@@ -147,22 +144,16 @@ simhost::SimWorld Grey(A_long w, A_long h, float v) {
     return world;
 }
 
-class IrisCallsThroughHost : public testsupport::SimHostTest {
+class IrisCallsThroughHost : public testsupport::RenderThreadTest {
 protected:
     void SetUp() override {
-        SimHostTest::SetUp();
         gCaches.clear();
         gBlurs.clear();
         gDisposals.clear();
         gFailCaches = false;
         IrisBlurCallsForTesting() = {WatchedCreateCache, WatchedBlur, WatchedDispose};
-        simhost::Params(host());
-        simhost::Worlds(host());
-        host().AddSuite(kPFColorSettingsSuite, kPFColorSettingsSuiteVersion3, &kNoProfileSuite);
-        // The bundle's global block (and its context) lets this binary's render state start on the thread.
-        ASSERT_EQ(host().Send(PF_Cmd_GLOBAL_SETUP).err, PF_Err_NONE);
-        threads_ = std::make_unique<simhost::RenderThreads>(host(), 1);
-        ASSERT_EQ(host().Send(PF_Cmd_PARAMS_SETUP).err, PF_Err_NONE);
+        RenderThreadTest::SetUp();
+        if (HasFatalFailure()) return;
         Set(17, 2);   // "Lens Iris"
         Set(19, 10);  // Radius
         Set(46, 0);   // "Radii Easing" 0: the radii rise evenly to the Radius
@@ -173,38 +164,53 @@ protected:
         comp.SetLayerParam(39, iris_);
     }
     void TearDown() override {
-        threads_.reset();
+        RenderThreadTest::TearDown();
         IrisBlurCallsForTesting() = DefaultIrisBlurCalls();
-        if (host_) {
-            EXPECT_EQ(host().Send(PF_Cmd_GLOBAL_SETDOWN).err, PF_Err_NONE);
-        }
-        SimHostTest::TearDown();
     }
-    void Set(int index, double value) { simhost::Params(host()).SetNumber(index, value); }
 
     simhost::FrameResult Frame() {
         simhost::FrameRequest request;
         request.bitdepth = 32;
-        request.effect = [](PF_Cmd cmd, PF_InData& in, PF_OutData& out, void* extra) -> PF_Err {
-            if (cmd == PF_Cmd_SMART_PRE_RENDER) return PreRender(&in, &out, static_cast<PF_PreRenderExtra*>(extra));
-            return SmartRender(&in, &out, static_cast<PF_SmartRenderExtra*>(extra));
-        };
-        simhost::FrameResult r;
-        threads_->Run(0, [&] { r = simhost::RunSmartFrame(host(), request); });
+        simhost::FrameResult r = RunEffectFrame(request);
         EXPECT_TRUE(r.Clean()) << r.Problems();
         EXPECT_EQ(r.render.err, PF_Err_NONE) << r.render.return_msg;
         return r;
     }
 
-    std::unique_ptr<simhost::RenderThreads> threads_;
     simhost::LayerId iris_ = 0;
 };
 
+struct IrisBuffer {
+    int width, height;
+    float scale;
+};
+std::vector<IrisBuffer> Repeat(int times, IrisBuffer buffer) { return std::vector<IrisBuffer>(size_t(times), buffer); }
+std::vector<IrisBuffer> Join(std::vector<IrisBuffer> a, const std::vector<IrisBuffer>& b) {
+    a.insert(a.end(), b.begin(), b.end());
+    return a;
+}
+
 TEST_F(IrisCallsThroughHost, EachIterationConvolvesItsBufferAtItsRadius) {
+    // The 100 x 60 input grows by the iris reach: Radius 10 and the pad across, 10 / (9 / 7) and the pad down,
+    // rounded up. The pyramid may halve floor(log2(shorter side / 20)) times, at most once per iteration.
     struct Case {
         int quality, iterations;
+        int outputWidth, outputHeight;
+        std::vector<IrisBuffer> perIteration;  // the buffer each iteration convolves
     };
-    const Case cases[] = {{1, 10}, {3, 10}, {6, 20}, {3, 1}, {1, 2}};
+    const Case cases[] = {
+        // Draft, pad 250: 620 x 576; 4 halvings allowed, so buffers 2, 2, then 3 from the third on.
+        {1, 10, 620, 576, Join(Repeat(2, {155, 144, 0.25f}), Repeat(8, {78, 72, 0.125f}))},
+        // Medium, pad 150: 420 x 376; 4 halvings; buffers 1 for four iterations, 2 for four, then 3.
+        {3, 10, 420, 376,
+         Join(Join(Repeat(4, {210, 188, 0.5f}), Repeat(4, {105, 94, 0.25f})), Repeat(2, {53, 47, 0.125f}))},
+        // Extreme, pad 25: 170 x 126; every iteration at full size.
+        {6, 20, 170, 126, Repeat(20, {170, 126, 1.0f})},
+        // One iteration allows no halving.
+        {3, 1, 420, 376, Repeat(1, {420, 376, 1.0f})},
+        // Two iterations allow one: Draft's offset of two is held to buffer 1.
+        {1, 2, 620, 576, Repeat(2, {310, 288, 0.5f})},
+    };
     for (const Case& c : cases) {
         gCaches.clear();
         gBlurs.clear();
@@ -213,14 +219,15 @@ TEST_F(IrisCallsThroughHost, EachIterationConvolvesItsBufferAtItsRadius) {
         Set(45, c.iterations);
         const simhost::FrameResult r = Frame();
         const std::string what = "quality " + std::to_string(c.quality) + ", " + std::to_string(c.iterations) +
-                                 " iterations, output " + std::to_string(r.output.width()) + "x" +
-                                 std::to_string(r.output.height());
-        const IrisBufferPlan plan = PlanIrisBuffers(r.output.width(), r.output.height(), c.iterations, c.quality);
+                                 " iterations";
+        ASSERT_EQ(r.output.width(), c.outputWidth) << what;
+        ASSERT_EQ(r.output.height(), c.outputHeight) << what;
         ASSERT_EQ(gCaches.size(), size_t(c.iterations)) << what;
         ASSERT_EQ(gBlurs.size(), size_t(c.iterations)) << what;
         ASSERT_EQ(gDisposals.size(), size_t(c.iterations)) << what;
+        ASSERT_EQ(c.perIteration.size(), size_t(c.iterations)) << what;
         for (int i = 0; i < c.iterations; ++i) {
-            const bloomMip& buffer = plan.buffers[size_t(plan.bufIdx[size_t(i)])];
+            const IrisBuffer& buffer = c.perIteration[size_t(i)];
             const CacheCall& cache = gCaches[size_t(i)];
             const BlurCall& blur = gBlurs[size_t(i)];
             const std::string at = what + ", iteration " + std::to_string(i);
@@ -265,6 +272,9 @@ TEST_F(IrisCallsThroughHost, GammaWorldReplacesTheIrisLayerOnlyWhenItHasPixels) 
     const Case cases[] = {{"gamma on", 100, false, true},
                           {"gamma off", 0, false, false},
                           {"gamma world not allocated", 100, true, false}};
+    // A grey iris, so that the power shows in the values the library receives.
+    simhost::Composition& comp = simhost::Comp(host());
+    comp.SetLayerParam(39, comp.AddLayer(Grey(9, 7, 0.5f), 0, 0));
     for (const Case& c : cases) {
         gCaches.clear();
         Set(54, c.gammaPercent);
@@ -279,6 +289,12 @@ TEST_F(IrisCallsThroughHost, GammaWorldReplacesTheIrisLayerOnlyWhenItHasPixels) 
             EXPECT_TRUE(call.irisHasPixels) << c.what << ": a world without pixels reached the library";
             EXPECT_EQ(call.irisWidth, 9) << c.what;
             EXPECT_EQ(call.irisHeight, 7) << c.what;
+            // Gamma 100 % is 2.2: the iris is raised to it, 0.5^2.2 = 0.217638; alpha stays.
+            const float grey = c.gammaWorld ? 0.217638f : 0.5f;
+            EXPECT_NEAR(call.irisCorner.red, grey, 1e-5) << c.what;
+            EXPECT_NEAR(call.irisCorner.green, grey, 1e-5) << c.what;
+            EXPECT_NEAR(call.irisCorner.blue, grey, 1e-5) << c.what;
+            EXPECT_EQ(call.irisCorner.alpha, 1.0f) << c.what;
         }
         if (c.failAllocation) {
             EXPECT_THAT(Log(), ::testing::HasSubstr("error on allocating iris_gamma_world of dims 9, 7, err code of "));

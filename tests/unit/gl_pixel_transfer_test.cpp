@@ -11,6 +11,7 @@
 
 #include <glm/gtc/packing.hpp>
 
+#include "support/CaseNames.h"
 #include "gl_fixtures.h"
 #include "simhost/IterateSuites.h"
 #include "simhost/World.h"
@@ -227,6 +228,10 @@ struct FloatCase {
     GLint format;
     unsigned char halfFloat;
 };
+std::string Describe(const FloatCase& c) {
+    return std::string(c.format == GL_RGB32F ? "RGB32F" : "RGB16F") + (c.halfFloat ? "HalfFlag" : "FloatFlag");
+}
+void PrintTo(const FloatCase& c, std::ostream* os) { velloran_test::PrintCase(Describe(c), os); }
 
 class FloatTransfer : public Transfer, public testing::WithParamInterface<FloatCase> {};
 
@@ -261,8 +266,7 @@ INSTANTIATE_TEST_SUITE_P(FormatsAndFlags, FloatTransfer,
                          testing::Values(FloatCase{GL_RGB32F, 0}, FloatCase{GL_RGB32F, 1}, FloatCase{GL_RGB16F, 1},
                                          FloatCase{GL_RGB16F, 0}),
                          [](const testing::TestParamInfo<FloatCase>& info) {
-                             return std::string(info.param.format == GL_RGB32F ? "RGB32F" : "RGB16F") +
-                                    (info.param.halfFloat ? "HalfFlag" : "FloatFlag");
+                             return velloran_test::CaseName(Describe(info.param));
                          });
 
 TEST_F(Transfer, SixteenBitWorldIsRefusedBothWays) {
@@ -299,6 +303,7 @@ struct HostFailure {
     PF_Err expected;
     const char* logged;  // null: nothing logged
 };
+void PrintTo(const HostFailure& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
 
 class TransferHostFailures : public Transfer, public testing::WithParamInterface<HostFailure> {};
 
@@ -340,7 +345,7 @@ INSTANTIATE_TEST_SUITE_P(
                     "FBOtoEffectWorld err macro code: 512 with dims of 3, 2\n"},
         HostFailure{"UpInterrupted", simhost::kIterate8Interrupt, true, PF_Interrupt_CANCEL, nullptr},
         HostFailure{"DownInterrupted", simhost::kIterate8Interrupt, false, PF_Interrupt_CANCEL, nullptr}),
-    [](const testing::TestParamInfo<HostFailure>& info) { return std::string(info.param.what); });
+    velloran_test::NameFromWhat<HostFailure>);
 
 TEST_F(Transfer, MissingIterationSuiteIsThrownWithEverythingReleased) {
     PX_FBO2 target;

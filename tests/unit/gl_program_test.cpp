@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "support/CaseNames.h"
 #include "gl_fixtures.h"
 
 namespace {
@@ -37,6 +38,10 @@ struct SlotCase {
     int slot;
     const char* name;
 };
+std::string Describe(const SlotCase& c) {
+    return "Slot" + std::string(c.slot < 0 ? "Minus" : "") + std::to_string(c.slot < 0 ? -c.slot : c.slot);
+}
+void PrintTo(const SlotCase& c, std::ostream* os) { velloran_test::PrintCase(Describe(c) + " " + c.name, os); }
 
 class ProgramSlotNames : public ProgramTest, public testing::WithParamInterface<SlotCase> {};
 
@@ -60,8 +65,7 @@ INSTANTIATE_TEST_SUITE_P(Slots, ProgramSlotNames,
                                          SlotCase{6, "IDENTITY"}, SlotCase{7, "UNKNOWN_P"},
                                          SlotCase{-1, "UNKNOWN_P"}),
                          [](const testing::TestParamInfo<SlotCase>& info) {
-                             return "Slot" + std::string(info.param.slot < 0 ? "Minus" : "") +
-                                    std::to_string(info.param.slot < 0 ? -info.param.slot : info.param.slot);
+                             return velloran_test::CaseName(Describe(info.param));
                          });
 
 TEST(ProgramSlotName, ComputeProgramsHaveTheirOwnNames) {

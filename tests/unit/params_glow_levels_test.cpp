@@ -2,9 +2,11 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdio>
 #include <limits>
 #include <vector>
 
+#include "support/CaseNames.h"
 #include "host/RenderSettings.h"
 #include "render/GlowLevels.h"
 
@@ -47,6 +49,13 @@ struct CountCase {
     float baseRadius;  // level 0's radius before scaling
 };
 
+std::string Describe(const CountCase& c) {
+    char radius[32];
+    std::snprintf(radius, sizeof radius, "%g", double(c.radius));
+    return std::string("Radius ") + radius;
+}
+void PrintTo(const CountCase& c, std::ostream* os) { velloran_test::PrintCase(Describe(c), os); }
+
 class GlowLevelCount : public testing::TestWithParam<CountCase> {};
 
 TEST_P(GlowLevelCount, LevelsExistWhileTheHalvedRadiusExceedsOnePixel) {
@@ -62,7 +71,10 @@ TEST_P(GlowLevelCount, LevelsExistWhileTheHalvedRadiusExceedsOnePixel) {
 INSTANTIATE_TEST_SUITE_P(Radii, GlowLevelCount,
                          testing::Values(CountCase{0, 1, 0}, CountCase{1.5f, 1, 0.75f}, CountCase{2, 1, 1},
                                          CountCase{16, 4, 1}, CountCase{17, 5, 17.0f / 32},
-                                         CountCase{100000, 10, 100000.0f / 1024}));
+                                         CountCase{100000, 10, 100000.0f / 1024}),
+                         [](const testing::TestParamInfo<CountCase>& info) {
+                             return velloran_test::CaseName(Describe(info.param));
+                         });
 
 TEST(GlowLevels, SmallRadiusGivesOneFullWeightLevel) {
     Chain chain(2, 4);

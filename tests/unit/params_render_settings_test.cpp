@@ -14,6 +14,7 @@
 #include "simhost/LayerSuites.h"
 #include "simhost/ParamStore.h"
 #include "simhost/World.h"
+#include "support/CaseNames.h"
 #include "support/SimHostFixture.h"
 
 namespace {
@@ -50,11 +51,13 @@ protected:
 };
 
 struct SettingsCase {
-    const char* name;
+    const char* what;
     Settings settings;
     std::function<void(simhost::SimHost&)> hostSetup;
     std::function<void(const myParams&)> check;
 };
+
+void PrintTo(const SettingsCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
 
 class RenderSettingsCases : public RenderSettingsTest, public testing::WithParamInterface<SettingsCase> {};
 
@@ -237,6 +240,18 @@ const SettingsCase kCases[] = {
          EXPECT_FLOAT_EQ(p.gamma, 1.0f);
          EXPECT_FALSE(p.gammaCorrect);
      }},
+    // 1 + 0.05 x 1.2 = 1.06: just enough of an exponent to be applied.
+    {"ManualGamma5PercentIsApplied", {{PARAM_AUTO_DETECT_GAMMA, 0}, {PARAM_GAMMA_CORRECTION, 5}}, nullptr,
+     [](const myParams& p) {
+         EXPECT_FLOAT_EQ(p.gamma, 1.06f);
+         EXPECT_TRUE(p.gammaCorrect);
+     }},
+    // 1 + 0.005 x 1.2 = 1.006: too close to linear to be worth a power per pixel.
+    {"ManualGammaHalfPercentIsNotApplied", {{PARAM_AUTO_DETECT_GAMMA, 0}, {PARAM_GAMMA_CORRECTION, 0.5}}, nullptr,
+     [](const myParams& p) {
+         EXPECT_FLOAT_EQ(p.gamma, 1.006f);
+         EXPECT_FALSE(p.gammaCorrect);
+     }},
     {"ManualGamma100PercentIs2_2", {{PARAM_AUTO_DETECT_GAMMA, 0}}, [](simhost::SimHost& h) {
          simhost::EffectLayerOf(h).SetWorkingSpaceGamma(1.0f);
      },
@@ -302,8 +317,7 @@ const SettingsCase kCases[] = {
      }},
 };
 
-INSTANTIATE_TEST_SUITE_P(Cases, RenderSettingsCases, testing::ValuesIn(kCases),
-                         [](const testing::TestParamInfo<SettingsCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Cases, RenderSettingsCases, testing::ValuesIn(kCases), velloran_test::NameFromWhat<SettingsCase>);
 
 TEST_F(RenderSettingsTest, CheckoutsAreBalancedAtTheHostsTimeAndSkipTheLayerParams) {
     host().InDataTemplate().current_time = 48;
@@ -378,7 +392,7 @@ TEST_F(RenderSettingsTest, QualityPresetsGiveStepsAndResolutionScale) {
 }
 
 struct CheckoutFailureCase {
-    const char* name;
+    const char* what;
     const char* call;
     int nth;
     PF_Err err;
@@ -386,6 +400,8 @@ struct CheckoutFailureCase {
     const char* logLine;
     int leftCheckedOut;  // a failed check-in leaves its parameter with the host
 };
+
+void PrintTo(const CheckoutFailureCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
 
 class CheckoutFailures : public RenderSettingsTest, public testing::WithParamInterface<CheckoutFailureCase> {};
 
@@ -410,7 +426,7 @@ INSTANTIATE_TEST_SUITE_P(
                                         "err on param checkout err 513 err2 0", "err on param checkout: 513", 0},
                     CheckoutFailureCase{"Checkin", "checkin_param", 5, PF_Err_INTERNAL_STRUCT_DAMAGED,
                                         "err on param checkout err 512 err2 512", "err on param checkout: 512", 1}),
-    [](const testing::TestParamInfo<CheckoutFailureCase>& info) { return info.param.name; });
+    velloran_test::NameFromWhat<CheckoutFailureCase>);
 
 TEST_F(RenderSettingsTest, RenderReadsPixelFormatBitDepthAndBuildsTheChain) {
     Set({{PARAM_RADIUS, 15}, {PARAM_QUALITY_PRESET, 4}});

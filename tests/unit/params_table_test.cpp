@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "support/CaseNames.h"
 #include "host/ParamIndex.h"
 #include "host/ParamsSetup.h"
 #include "render/ThreadState.h"
@@ -469,6 +470,7 @@ struct RuntimeNameCase {
     std::string renderer, version, os;
     std::string rendererName, glVersionName, osName;
 };
+void PrintTo(const RuntimeNameCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
 
 class ParamsSetupRuntimeNames : public testing::TestWithParam<RuntimeNameCase> {};
 
@@ -498,12 +500,7 @@ INSTANTIATE_TEST_SUITE_P(
         RuntimeNameCase{"40-character renderer", true, k40, "3.3", "12", k40.substr(0, 31), "3.3", "OS 12"},
         RuntimeNameCase{"empty system version", true, "r", "v", "", "r", "v", "OS "},
         RuntimeNameCase{"system version kept as read", false, "", "", "14.2.1\n", "NULL", "", "OS 14.2.1\n"}),
-    [](const testing::TestParamInfo<RuntimeNameCase>& info) {
-        std::string n = info.param.what;
-        for (char& ch : n)
-            if (!std::isalnum(static_cast<unsigned char>(ch))) ch = '_';
-        return n;
-    });
+    velloran_test::NameFromWhat<RuntimeNameCase>);
 
 TEST(ParamsSetup, RealSetupNamesTheSystemAndFindsNoBlockInAnEmptyHandle) {
     Recorder rec;

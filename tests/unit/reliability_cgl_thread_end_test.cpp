@@ -6,6 +6,7 @@
 #include <atomic>
 #include <thread>
 
+#include "support/CaseNames.h"
 #include "CGL.h"
 #include "CGLStandIn.h"
 #include "gl/GLHeaders.h"
@@ -52,6 +53,8 @@ struct OrderCase {
     bool leaveCurrent;
 };
 
+void PrintTo(const OrderCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
+
 class ThreadEndOrder : public testing::TestWithParam<OrderCase> {};
 
 TEST_P(ThreadEndOrder, LateDestructorStillWorksAndNothingLeaks) {
@@ -85,9 +88,6 @@ INSTANTIATE_TEST_SUITE_P(
                     OrderCase{"stand-in first, left current", true, true},
                     OrderCase{"late user first, released", false, false},
                     OrderCase{"late user first, left current", false, true}),
-    [](const testing::TestParamInfo<OrderCase>& info) {
-        return std::string(info.param.standInFirst ? "StandInFirst" : "LateUserFirst") +
-               (info.param.leaveCurrent ? "LeftCurrent" : "Released");
-    });
+    velloran_test::NameFromWhat<OrderCase>);
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/CaseNames.h"
 #include "CGLStandIn.h"
 #include "gl/GLHeaders.h"
 #include "host/GlobalSetup.h"
@@ -41,10 +42,11 @@ protected:
 };
 
 struct CurrentContextCase {
-    const char* name;
+    const char* what;
     bool callerHasContext;
     bool effectContextFails;
 };
+void PrintTo(const CurrentContextCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
 
 class GlobalSetupCurrentContext : public GlobalSetupTest, public ::testing::WithParamInterface<CurrentContextCase> {};
 
@@ -108,7 +110,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, GlobalSetupCurrentContext,
                                            CurrentContextCase{"CallerWithoutContext", false, false},
                                            CurrentContextCase{"CallerWithContextEffectContextFails", true, true},
                                            CurrentContextCase{"CallerWithoutContextEffectContextFails", false, true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         velloran_test::NameFromWhat<CurrentContextCase>);
 
 // A host that draws with its own EGL context (OpenGL ES bound) finds it current, and its API bound, after
 // setup and after set-down, though both used the effect's context in between.
@@ -160,6 +162,7 @@ TEST_F(GlobalSetupTest, SetdownDeletesEveryGlobalProgramIncludingAFailedLink) {
 struct HandleFaultCase {
     const char* fault;
 };
+void PrintTo(const HandleFaultCase& c, std::ostream* os) { velloran_test::PrintCase(c.fault, os); }
 
 class GlobalSetupHandleFault : public GlobalSetupTest, public ::testing::WithParamInterface<HandleFaultCase> {};
 
@@ -180,7 +183,7 @@ TEST_P(GlobalSetupHandleFault, WritesNothingThroughANullBlockAndSetdownDoesNothi
 
 INSTANTIATE_TEST_SUITE_P(Cases, GlobalSetupHandleFault,
                          ::testing::Values(HandleFaultCase{"host_new_handle"}, HandleFaultCase{"host_lock_handle"}),
-                         [](const auto& info) { return std::string(info.param.fault); });
+                         [](const auto& info) { return velloran_test::CaseName(info.param.fault); });
 
 TEST_F(GlobalSetupTest, SetdownWhoseLockGivesNoBlockReleasesNothing) {
     ASSERT_EQ(RunSetup(), PF_Err_NONE);
@@ -206,11 +209,12 @@ TEST_F(GlobalSetupTest, SetdownLeavesAHandleTooSmallForTheBlockAlone) {
 }
 
 struct GLTextCase {
-    const char* name;
+    const char* what;
     bool null;
     size_t length;  // of a text of distinct characters
     size_t kept;
 };
+void PrintTo(const GLTextCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
 
 class CopyGLTextCases : public ::testing::TestWithParam<GLTextCase> {};
 
@@ -230,6 +234,6 @@ INSTANTIATE_TEST_SUITE_P(Cases, CopyGLTextCases,
                                            GLTextCase{"Exactly99", false, 99, 99},
                                            GLTextCase{"Exactly100", false, 100, 99},
                                            GLTextCase{"LongRenderer", false, 180, 99}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         velloran_test::NameFromWhat<GLTextCase>);
 
 }  // namespace

@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <condition_variable>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -13,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "support/CaseNames.h"
 #include "CGLStandIn.h"
 #include "Ostrabel.h"
 #include "gl/GLHeaders.h"
@@ -50,6 +53,26 @@ struct Recorder {
     int brokenSlot = -1;  // a slot rebuilt from an unlinkable pair after the real build
     ThreadStateCalls real = DefaultThreadStateCalls();
 
+    // Two first builds made to overlap: the first context creation waits until both threads have arrived,
+    // then gives the second up to `overlapWait` to make its own context too. Under the build lock the second
+    // cannot, and the wait runs out; without the lock it does at once and the builds interleave.
+    bool holdFirstBuild = false;
+    std::chrono::milliseconds overlapWait{300};
+    std::condition_variable changed;
+    int arrived = 0, contextCreations = 0;
+
+    void Arrive() {
+        std::lock_guard<std::mutex> lock(mutex);
+        ++arrived;
+        changed.notify_all();
+    }
+    void HoldFirstContextCreation() {
+        std::unique_lock<std::mutex> lock(mutex);
+        if (++contextCreations != 1 || !holdFirstBuild) return;
+        changed.wait(lock, [&] { return arrived == 2; });
+        changed.wait_for(lock, overlapWait, [&] { return contextCreations == 2; });
+    }
+
     void Add(const std::string& call) {
         Event event;
         event.thread = std::this_thread::get_id();
@@ -62,6 +85,7 @@ struct Recorder {
         }
         std::lock_guard<std::mutex> lock(mutex);
         events.push_back(event);
+        changed.notify_all();
     }
     std::vector<std::string> CallsOf(std::thread::id thread) {
         std::lock_guard<std::mutex> lock(mutex);
@@ -88,6 +112,7 @@ int Occurrences(const std::string& text, const std::string& needle) {
 
 // The teardown's deleter runs while local_render_data still holds the record, so the wrappers can see it.
 CGLContextObj RecordedCreateContext(CGLContextObj share, CGLPixelFormatAttribute* attributes) {
+    recorder->HoldFirstContextCreation();
     recorder->Add("createContext");
     return recorder->real.createContext(share, attributes);
 }
@@ -211,18 +236,15 @@ TEST_F(ThreadStateTest, TwoFirstFramesAtOnceGetTheirOwnStateBuiltOneAfterTheOthe
     SetUpGlobal();
     const int contextsWithGlobal = CGLStandInLiveContextCount();
     RecordView views[2];
-    threads_->RunTogether({[&] {
-                               PF_InData in = RenderInData();
-                               PF_OutData out{};
-                               InitThreadLocalRenderData(&in, &out);
-                               views[0] = ViewOfThisThread();
-                           },
-                           [&] {
-                               PF_InData in = RenderInData();
-                               PF_OutData out{};
-                               InitThreadLocalRenderData(&in, &out);
-                               views[1] = ViewOfThisThread();
-                           }});
+    recorder_.holdFirstBuild = true;
+    auto firstFrame = [&](RecordView& view) {
+        PF_InData in = RenderInData();
+        PF_OutData out{};
+        recorder_.Arrive();
+        InitThreadLocalRenderData(&in, &out);
+        view = ViewOfThisThread();
+    };
+    threads_->RunTogether({[&] { firstFrame(views[0]); }, [&] { firstFrame(views[1]); }});
 
     auto* global = static_cast<GlobalRenderData*>(*setupOut_.global_data);
     for (const RecordView& view : views) {
@@ -257,10 +279,34 @@ TEST_F(ThreadStateTest, TwoFirstFramesAtOnceGetTheirOwnStateBuiltOneAfterTheOthe
     EXPECT_EQ(CGLStandInLiveContextCount(), contextsWithGlobal) << "every thread's context goes with the thread";
 }
 
+// A host may end the global state while render threads still hold theirs: each thread's record owns its own
+// context, so the thread's end still tears it down in that context, and nothing is left behind.
+TEST_F(ThreadStateTest, RenderThreadsThatOutliveTheGlobalSetDownStillTearDownTheirState) {
+    const int contextsBefore = CGLStandInLiveContextCount();
+    SetUpGlobal();
+    const RecordView views[2] = {InitOn(0), InitOn(1)};
+    for (const RecordView& view : views) ASSERT_NE(view.context, nullptr);
+    SetDown();
+    EXPECT_EQ(CGLStandInLiveContextCount(), contextsBefore + 2) << "the set-down leaves the threads' contexts alone";
+
+    threads_->End();
+    for (const RecordView& view : views) {
+        EXPECT_THAT(recorder_.CallsOf(view.thread),
+                    ::testing::ElementsAre("createContext", "createPipeline", "buildPrograms", "deletePipeline",
+                                           "releasePrograms", "deleteContext"));
+        const Event* release = recorder_.Find(view.thread, "releasePrograms");
+        ASSERT_NE(release, nullptr);
+        EXPECT_TRUE(release->recordContextCurrent) << "the programs are released in the thread's own context";
+        EXPECT_EQ(release->programsAlive, kProgramSlotCount) << "the set-down took none of the thread's programs";
+    }
+    EXPECT_EQ(CGLStandInLiveContextCount(), contextsBefore);
+}
+
 struct MissingGlobalCase {
-    const char* name;
+    const char* what;
     bool makeBlock;          // a block exists, but its context could not be made
 };
+void PrintTo(const MissingGlobalCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
 
 class ThreadStateWithoutGlobalContext : public ThreadStateTest,
                                         public ::testing::WithParamInterface<MissingGlobalCase> {};
@@ -287,7 +333,7 @@ TEST_P(ThreadStateWithoutGlobalContext, MakesNoRecordAndALaterFrameRetries) {
 INSTANTIATE_TEST_SUITE_P(Cases, ThreadStateWithoutGlobalContext,
                          ::testing::Values(MissingGlobalCase{"NoHandle", false},
                                            MissingGlobalCase{"BlockWithoutContext", true}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         velloran_test::NameFromWhat<MissingGlobalCase>);
 
 TEST_F(ThreadStateTest, AFailedContextIsLoggedOnceAndNeverRetried) {
     SetUpGlobal();
@@ -326,11 +372,12 @@ TEST_F(ThreadStateTest, AFailedContextIsLoggedOnceAndNeverRetried) {
 }
 
 struct TeardownCase {
-    const char* name;
+    const char* what;
     bool nullPipeline;
     int brokenSlot;
     std::vector<std::string> expectedCalls;
 };
+void PrintTo(const TeardownCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
 
 class ThreadTeardown : public ThreadStateTest, public ::testing::WithParamInterface<TeardownCase> {};
 
@@ -381,7 +428,7 @@ INSTANTIATE_TEST_SUITE_P(
         TeardownCase{"FailedLink", false, BLUR_UNIFIED_P,
                      Then(kCreation, {"deletePipeline", "releasePrograms", "deleteContext"})},
         TeardownCase{"NullPipelineIsNotDeleted", true, -1, Then(kCreation, {"releasePrograms", "deleteContext"})}),
-    [](const auto& info) { return std::string(info.param.name); });
+    velloran_test::NameFromWhat<TeardownCase>);
 
 // The pipeline object of a render thread works with the host's in data: the blur library learns the iris
 // world's depth from the host's world suite, which the render threads' host serves.

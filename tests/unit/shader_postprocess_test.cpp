@@ -40,11 +40,6 @@ double OverlayTint(double c, double colour, double exponent)
 {
     return std::pow(Overlay(std::pow(c, 0.45), std::pow(colour, 0.45)), exponent);
 }
-double Filmic(double x)
-{
-    const double X = std::max(0.0, x - 0.004);
-    return std::pow((X * (6.2 * X + 0.5)) / (X * (6.2 * X + 1.7) + 0.06), 2.2);
-}
 
 struct Case {
     const char* what;
@@ -177,12 +172,17 @@ TEST_F(PostProcess, ToneMapOperators)
         {"Reinhard at Mix 100 %: 1 -> 0.5, 3 -> 0.75", tone(kReinhard, 1.f), {{1, 3, 0}}, {{0.5, 0.75, 0}}, 1e-6},
         {"Reinhard at Mix 50 %", tone(kReinhard, 0.5f), {{1, 3, 0}}, {{0.75, 1.875, 0}}, 1e-6},
         {"Mix 1 % runs no tone map", tone(kReinhard, 0.01f), {{1, 3, 0}}, {{1, 3, 0}}, 1e-6},
+        // Just above the cutoff the tone map runs, by its mix: 1 + (0.5 - 1) x 0.05, 3 + (0.75 - 3) x 0.05.
+        {"Mix 5 % runs the tone map by 5 %", tone(kReinhard, 0.05f), {{1, 3, 0}}, {{0.975, 2.8875, 0}}, 1e-6},
         {"None runs no tone map", tone(kNone, 1.f), {{1, 3, 0}}, {{1, 3, 0}}, 1e-6},
         {"separators leave the colour unchanged", tone(kSeparator1, 1.f), {{0.3, 2, 5}}, {{0.3, 2, 5}}, 1e-6},
         {"second separator too", tone(kSeparator2, 1.f), {{0.3, 2, 5}}, {{0.3, 2, 5}}, 1e-6},
         // (1 x 2.54) / (1 x 3.02 + 0.14) = 2.54 / 3.16; large values are clamped to 1.
-        {"ACES Filmic", tone(kAces, 1.f), {{1, 100, 0}}, {{2.54 / 3.16, 1, 0}}, 1e-5},
-        {"Filmic: black up to 0.004", tone(kFilmic, 1.f), {{0.004, 1, 0}}, {{0, Filmic(1), 0}}, 1e-5},
+        {"ACES Filmic at 1 and far above", tone(kAces, 1.f), {{1, 100, 0}}, {{2.54 / 3.16, 1, 0}}, 1e-5},
+        // 0.1 x 0.281 / (0.1 x 0.833 + 0.14) = 0.0281 / 0.2233; 0.5 x 1.285 / (0.5 x 1.805 + 0.14) = 0.6425 / 1.0425.
+        {"ACES Filmic below 1", tone(kAces, 1.f), {{0.1, 0.5, 0}}, {{0.0281 / 0.2233, 0.6425 / 1.0425, 0}}, 1e-5},
+        // X = x - 0.004: X = 0.5 gives (1.8 / 2.46)^2.2 = 0.502970, X = 1 gives (6.7 / 7.96)^2.2 = 0.684472.
+        {"Filmic: black up to 0.004", tone(kFilmic, 1.f), {{0.004, 0.504, 1.004}}, {{0, 0.502970, 0.684472}}, 1e-5},
         // P(2x) / P(11.2), the input doubled by the exposure bias first: 0.25 -> P(0.5) / P(11.2) = 0.171970,
         // 1 -> P(2) / P(11.2) = 0.492919, 3 -> P(6) / P(11.2) = 0.837871.
         {"Hable Filmic", tone(kHable, 1.f), {{0.25, 1, 3}}, {{0.171970, 0.492919, 0.837871}}, 1e-4},
@@ -195,6 +195,24 @@ TEST_F(PostProcess, ToneMapOperators)
          tone(kClampChroma, 1.f),
          {{2, 0, 0}},
          {{2 + (l - 2) * l, l * l, l * l}},
+         1e-5},
+        // l = 0.2126 x 0.5 + 0.7152 x 0.2 + 0.0722 x 0.1 = 0.25656, each channel moved that far toward l.
+        {"Clamp Chroma below luminance 1 moves by the luminance",
+         tone(kClampChroma, 1.f),
+         {{0.5, 0.2, 0.1}},
+         {{0.5 - 0.24344 * 0.25656, 0.2 + 0.05656 * 0.25656, 0.1 + 0.15656 * 0.25656}},
+         1e-5},
+        // l = 0.0722 x 4 = 0.2888: the blue weight alone.
+        {"Clamp Chroma of a blue colour",
+         tone(kClampChroma, 1.f),
+         {{0, 0, 4}},
+         {{0.2888 * 0.2888, 0.2888 * 0.2888, 4 - 3.7112 * 0.2888}},
+         1e-5},
+        // l = 0.2126 + 1.4304 + 0.0361 = 1.6791 is above 1: the colour becomes the grey of its luminance.
+        {"Clamp Chroma above luminance 1 turns grey",
+         tone(kClampChroma, 1.f),
+         {{1, 2, 0.5}},
+         {{1.6791, 1.6791, 1.6791}},
          1e-5},
     };
     for (const auto& c : cases)
@@ -223,6 +241,17 @@ TEST_F(PostProcess, ToneMapRunsAfterTintAndBeforeGamma)
                     {{2, 2, 2}},
                     {{std::pow(0.5, 1 / 2.2), std::pow(0.5, 1 / 2.2), std::pow(0.5, 1 / 2.2)}},
                     1e-5};
+    Check(c);
+}
+
+TEST_F(PostProcess, ExposureComesBeforeTheToneMap)
+{
+    // Exposure 4 then Reinhard: 0.5 -> 2 -> 2 / 3, and 0.25 -> 1 -> 0.5 (Reinhard first would give 4 / 3 and 0.8).
+    const Case c = {"exposure then Reinhard",
+                    {{"exposure", VEC(4.f)}, {"tonemapE", IVEC(kReinhard)}, {"clampMixF", VEC(1.f)}},
+                    {{0.5, 0.25, 0}},
+                    {{2.0 / 3.0, 0.5, 0}},
+                    1e-6};
     Check(c);
 }
 

@@ -124,6 +124,8 @@ TEST(LensDirtComposite, InheritGlowColorAboveOnePercentTintsTheMatte) {
     const Case cases[] = {
         {0.0f, 0.2126f, 0.2126f, 0.2126f},
         {0.01f, 0.2126f, 0.2126f, 0.2126f},   // at 1 % still grey
+        // 5 % of the way from the grey matte to the glow's own channels: 0.2126 + 0.05 x 0.7874, 0.2126 x 0.95
+        {0.05f, 0.251970f, 0.201970f, 0.201970f},
         {0.5f, 0.6063f, 0.1063f, 0.1063f},
         {1.0f, 1.0f, 0.0f, 0.0f},
     };
@@ -212,6 +214,7 @@ TEST(Unmult, FloatAlphaCapsAtOneAndDividesWithoutClamping) {
         {{0.3f, 2.0f, 0.5f, 0.0f}, {1.0f, 2.0f, 0.5f, 0.0f}},
         {{1.0f, 0.0f, 0.0f, 0.0f}, {0.0f, 0.0f, 0.0f, 0.0f}},
         {{1.0f, 0.25f, 0.5f, 0.125f}, {0.5f, 0.5f, 1.0f, 0.25f}},
+        {{1.0f, 0.1f, 0.2f, 0.8f}, {0.8f, 0.125f, 0.25f, 1.0f}},  // blue the brightest
     };
     for (const auto& c : cases) {
         PF_PixelFloat px = c.in;

@@ -4,7 +4,12 @@
 
 #include <string>
 
+#include "host/ParamIndex.h"
 #include "render/PreRender.h"
+#include "simhost/Composition.h"
+#include "simhost/ParamStore.h"
+#include "simhost/SmartRender.h"
+#include "support/SimHostFixture.h"
 
 namespace {
 
@@ -111,6 +116,62 @@ TEST(IrisRadiusExpansion, GrowthFromTheIrisShape) {
         EXPECT_DOUBLE_EQ(growth.second, c.y) << c.what;
         EXPECT_FLOAT_EQ(p.irisAspect, c.aspect) << c.what;
         EXPECT_EQ(p.irisIsWide, c.wide) << c.what;
+    }
+}
+
+// The pre-render alone, answered by the effect's own function, against the simulated host's parameters and
+// layers; the render is never sent.
+class PreRenderInterrupted : public testsupport::SimHostTest {
+protected:
+    void SetUp() override {
+        SimHostTest::SetUp();
+        simhost::Params(host());
+        ASSERT_EQ(host().Send(PF_Cmd_PARAMS_SETUP).err, PF_Err_NONE);
+        simhost::Comp(host()).AddLayer(simhost::SimWorld(40, 30, simhost::PixelDepth::k8), 0, 0, "input");
+        simhost::Params(host()).SetNumber(PARAM_RADIUS, 100);
+        simhost::Params(host()).SetNumber(PARAM_QUALITY_PRESET, 4);
+        simhost::Params(host()).SetFailureCode("checkout_param", PF_Interrupt_CANCEL);
+    }
+    simhost::FrameResult PreRenderOnly(A_long downsample) {
+        simhost::FrameRequest request;
+        request.downsampleX = request.downsampleY = downsample;
+        request.effect = [](PF_Cmd cmd, PF_InData& in, PF_OutData& out, void* extra) {
+            return cmd == PF_Cmd_SMART_PRE_RENDER ? PreRender(&in, &out, static_cast<PF_PreRenderExtra*>(extra))
+                                                  : PF_Err_NONE;
+        };
+        request.render = [](const PF_PreRenderOutput&) { return false; };
+        return simhost::RunSmartFrame(host(), request);
+    }
+};
+
+// Once the user has interrupted a parameter read, the host is asked for nothing more, and the rectangles come
+// from what was read: no radius and no quality, so the reach is nothing and the pad 0, and only the margin of
+// ceil(8 / downsample factor) remains around the empty input, the factor taken from the in data.
+TEST_F(PreRenderInterrupted, StopsCallingTheHostAndKeepsTheMarginOnly) {
+    struct Case {
+        const char* what;
+        int interruptedRead;  // 1 to 3: the glow mode and the two views; later: the effect's own parameters
+        A_long downsample;
+        PF_LRect expected;
+    };
+    const Case cases[] = {
+        {"glow mode, full resolution", 1, 1, {-8, -8, 8, 8}},
+        {"second view, half resolution", 3, 2, {-16, -16, 16, 16}},
+        {"first view, quarter resolution", 2, 4, {-32, -32, 32, 32}},
+        {"an own parameter, half resolution", 10, 2, {-16, -16, 16, 16}},
+    };
+    for (const Case& c : cases) {
+        host().Faults().Clear();
+        host().Faults().FailCall("checkout_param", c.interruptedRead);
+        const int readsBefore = host().Faults().Calls("checkout_param");
+        const simhost::FrameResult r = PreRenderOnly(c.downsample);
+        EXPECT_EQ(r.preRender.err, PF_Interrupt_CANCEL) << c.what;
+        EXPECT_EQ(r.preRender.return_msg, "") << c.what;
+        EXPECT_EQ(host().Faults().Calls("checkout_param") - readsBefore, c.interruptedRead) << c.what;
+        EXPECT_TRUE(r.checkouts.empty()) << c.what;
+        EXPECT_EQ(Text(r.preRenderOutput.result_rect), Text(c.expected)) << c.what;
+        EXPECT_EQ(Text(r.preRenderOutput.max_result_rect), Text(c.expected)) << c.what;
+        EXPECT_EQ(r.preRenderOutput.flags, PF_RenderOutputFlag_RETURNS_EXTRA_PIXELS) << c.what;
     }
 }
 

@@ -252,12 +252,16 @@ TEST_F(DiagnosticViews, LensDirtInputReplacesEveryOutputPixelByTheDirtSample) {
             ASSERT_EQ(RenderLensDirtView(&p, &in_, &out_), PF_Err_NONE);
             EXPECT_TRUE(p.viewDone);
 
+            // Repeat Edges folds the dirt without its two-pixel border: columns 2 to 5 back and forth, every
+            // 8 columns (2 x (8 - 4)), and rows 2 and 3 every 4 rows, each edge appearing twice at a fold.
+            const int foldedColumn[8] = {2, 3, 4, 5, 5, 4, 3, 2};
+            const int foldedRow[4] = {2, 3, 3, 2};
             for (A_long y = 0; y < 20; ++y)
                 for (A_long x = 0; x < 30; ++x) {
                     const int u = x - 10, v = y - 5;
                     PF_PixelFloat expected = {0, 0, 0, 0};
                     if (mirror) {
-                        expected = dirt.GetFloat(mirrored_repeat(u, 4), mirrored_repeat(v, 2));
+                        expected = dirt.GetFloat(foldedColumn[(u % 8 + 8) % 8], foldedRow[(v % 4 + 4) % 4]);
                     } else if (u >= 0 && u < 8 && v >= 0 && v < 6) {
                         expected = dirt.GetFloat(u, v);
                     }

@@ -186,6 +186,34 @@ TEST_F(WarningTextDraw, LinesLandAtTheirPenPositionAndOffsetsOverADarkenedBackin
     }
 }
 
+// The text is yellow at 75 %: where a glyph covers a pixel wholly, a later line over nothing is 191 / 255
+// opaque, and the first line, over its 75 % black backing, 0.75 + 0.75 x 0.25 = 0.9375 (239 / 255) with red
+// and green at 0.75 / 0.9375 = 0.8.
+TEST_F(WarningTextDraw, TextIsDrawnAtThreeQuartersOpacity) {
+    struct Case {
+        const char* what;
+        double yOffset;
+        int alpha, red;
+    };
+    const Case cases[] = {{"a later line over nothing", 40, 191, 255}, {"the first line over its backing", 0, 239, 204}};
+    for (const Case& c : cases) {
+        Settings(PixelDepth::k8, 1.0f, 0);
+        SimWorld dst(200, 160, PixelDepth::k8);
+        ASSERT_EQ(Draw("HH", dst, c.yOffset), PF_Err_NONE) << c.what;
+        int highest = 0;
+        PF_Pixel densest{};
+        for (int y = 0; y < dst.height(); ++y)
+            for (int x = 0; x < dst.width(); ++x) {
+                const PF_Pixel px = dst.At<PF_Pixel>(x, y);
+                if (testsupport::IsTextPixel(dst, x, y) && px.alpha > highest) highest = px.alpha, densest = px;
+            }
+        EXPECT_NEAR(highest, c.alpha, 1) << c.what;
+        EXPECT_NEAR(densest.red, c.red, 1) << c.what;
+        EXPECT_NEAR(densest.green, c.red, 1) << c.what;
+        EXPECT_EQ(densest.blue, 0) << c.what;
+    }
+}
+
 TEST_F(WarningTextDraw, LaterLinesLeaveTheOutputAloneAwayFromTheirText) {
     Settings(PixelDepth::k8, 1.0f, 0);
     SimWorld dst(200, 160, PixelDepth::k8);
