@@ -58,7 +58,7 @@ protected:
         Linear();
         Set(kBlendMode, kAdd);
         Set(kGlowMode, GetParam().mode);
-        Set(GetParam().mode == kLensIris ? kQualityIris : kQuality, GetParam().quality);
+        Set(GetParam().mode == kLensIris ? kQualityPresetIris : kQualityPreset, GetParam().quality);
         SetIris(Disc(31));
     }
 };
@@ -199,12 +199,12 @@ TEST_F(ChainFrame, LensIrisGlowIsTheIrisTheSameWayUpAsViewIrisShowsIt) {
         SetInput(OnePixel(33, 33, 16, 16, 50.0f));
 
         // "View Iris": the iris at its place, the layer's pixel (x, y) at world (x, y).
-        Set(kViewIris, 4);
+        Set(kViewWithIris, 4);
         const Light view = measure(Render(), 0.5f);
         ASSERT_GT(view.sum, 0.0) << "View Iris shows nothing";
         const double viewX = view.x - (kIris - 1) / 2.0, viewY = view.y - (kIris - 1) / 2.0;
 
-        Set(kViewIris, 1);  // "Final Result"
+        Set(kViewWithIris, 1);  // "Final Result"
         const simhost::FrameResult r = Render();
         const Light all = measure(r, 0.0f);
         ASSERT_GT(all.sum, 0.0) << "no glow";

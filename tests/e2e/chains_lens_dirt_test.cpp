@@ -14,14 +14,6 @@ namespace {
 using namespace chains_test;
 using simhost::SimWorld;
 
-enum : int {
-    kLensDirtTexture = 90,
-    kLensDirtOpacity = 91,       // %
-    kLensDirtInherit = 92,       // %
-    kLensDirtMatteExposure = 93, // the matte's gain less 1
-    kLensDirtMatteGamma = 94,    // the matte is raised to 1 / this
-    kLensDirtRepeatEdges = 95,
-};
 enum { kViewFinal = 1, kViewMatte = 5, kViewMatted = 6 };  // choices of the "View" list without iris
 
 // The dirt, straight colour with a varying alpha, different at every pixel and in no way symmetric.

@@ -85,10 +85,10 @@ protected:
         }));
     }
     bool Iris() const { return GetParam().mode == kLensIris; }
-    void SetQuality(int quality) { Set(Iris() ? kQualityIris : kQuality, quality); }
+    void SetQuality(int quality) { Set(Iris() ? kQualityPresetIris : kQualityPreset, quality); }
     void SetView(int view) {
         Set(kView, view);
-        Set(kViewIris, view);
+        Set(kViewWithIris, view);
     }
 };
 
@@ -107,7 +107,7 @@ TEST_P(ChainValues, BlackFrameStaysBlackInEveryQualityAndToneMap) {
     GlowOnly();
     for (const Case& c : cases) {
         SetQuality(c.quality);
-        Set(kToneMap, c.toneMap);
+        Set(kToneMapOperation, c.toneMap);
         SetInput(Solid(40, 36, {1, 0, 0, 0}, c.depth == 8 ? PixelDepth::k8 : PixelDepth::k32f));
         const simhost::FrameResult r = Render(c.depth);
         ASSERT_GT(r.output.width(), 40);
@@ -255,7 +255,7 @@ TEST_P(ChainValues, GlowInputViewShowsThePreProcessedSourceAtItsPlace) {
     };
     const A_long w = 40, h = 36;
     for (const Case& c : cases) {
-        Set(kPixelAberration, c.aberration ? 1 : 0);
+        Set(kEnablePixelAberration, c.aberration ? 1 : 0);
         Set(kAberrationChannels, c.channels);
         Set(kPixelOffset, c.offset);
         SetInput(FloatWorld(w, h, source));
@@ -290,7 +290,7 @@ TEST_P(ChainValues, AnInputOf400InAddWithHalfFloatsGivesAFiniteFrame) {
     Set(kHalfFloat, 1);
     Set(kBlendMode, kAdd);
     for (int toneMap : {1, 5}) {  // "None", "Hable Filmic"
-        Set(kToneMap, toneMap);
+        Set(kToneMapOperation, toneMap);
         SetInput(Solid(24, 20, {1, 400, 400, 400}));
         const simhost::FrameResult r = Render();
         float peak = 0;
@@ -312,7 +312,7 @@ INSTANTIATE_TEST_SUITE_P(Modes, ChainValues, ::testing::ValuesIn(kBothModes), []
 TEST_F(ChainFrame, CustomAtFullResolutionSumsItsLevels) {
     Linear();
     Set(kBlendMode, kAdd);
-    Set(kQuality, 8);
+    Set(kQualityPreset, 8);
     Set(kResolution, 100);
     // Radius R has a level k while R / 2^k > 1 (at least one): 4 -> 2 levels, 8 -> 3, 16 -> 4; every "Custom"
     // level weighs 1, so deep inside a flat source each adds the source once.
@@ -339,7 +339,7 @@ TEST_F(ChainFrame, LensIrisAddsLevelsOfOneSizeWithoutResampling) {
     Linear();
     Set(kBlendMode, kAdd);
     Set(kGlowMode, kLensIris);
-    Set(kQualityIris, 6);
+    Set(kQualityPresetIris, 6);
     Set(kRadius, 0);
     SetIris(Solid(9, 9, {1, 1, 1, 1}));
     auto source = [](A_long x, A_long y) { return x == 20 && y == 20 ? 0.5f : (x == 8 && y == 30 ? 0.25f : 0.0f); };
@@ -367,7 +367,7 @@ TEST_F(ChainFrame, FlatFieldSumsTheLevelWeightsInAddAndScreensThemInScreen) {
     // "Standard" at full resolution, weights 1, r / 20, r / 40, (r - 5) / 55, (r - 10) / 70 clamped to 1:
     // radius 16: 1, 0.8, 0.4, 0.2; radius 32: 1, 1, 0.8, 27 / 55, 22 / 70.
     Linear();
-    Set(kQuality, 4);
+    Set(kQualityPreset, 4);
     struct Case {
         double radius;
         std::vector<double> weights;
@@ -419,7 +419,7 @@ TEST_F(ChainFrame, PixelAberrationMovesTheGlowOfTwoChannelsAndLeavesTheThird) {
     Set(kPixelOffset, 4);
     std::vector<simhost::FrameResult> frames;
     for (int on : {0, 1}) {
-        Set(kPixelAberration, on);
+        Set(kEnablePixelAberration, on);
         SetInput(OnePixel(40, 36, 20, 17, 4.0f));
         frames.push_back(Render());
     }

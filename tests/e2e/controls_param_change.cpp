@@ -330,11 +330,11 @@ TEST_F(ParamChangeTest, ResetsKeepTheChosenLayersAndHalfFloat) {
     controls().AddLayer(7);
     controls().AddLayer(8);
     controls().ChooseLayer(kMaskLayer, 7);
-    controls().ChooseLayer(kTexture, 8);
+    controls().ChooseLayer(kLensDirtTexture, 8);
     params().SetNumber(kHalfFloat, 0);
     for (int button : {36, 96, 108}) ASSERT_EQ(controls().SendUserChangedParam(button).err, PF_Err_NONE);
     EXPECT_EQ(controls().ChosenLayer(kMaskLayer), 7);
-    EXPECT_EQ(controls().ChosenLayer(kTexture), 8);
+    EXPECT_EQ(controls().ChosenLayer(kLensDirtTexture), 8);
     EXPECT_EQ(Number(kHalfFloat), 0);
 }
 
@@ -401,12 +401,12 @@ TEST_F(ParamChangeTest, GlowModeAndTheTextureLayerLeaveEveryValueAsItWas) {
     // A state in which any other branch would change something: presets and views out of step, the
     // deprecated gamma switch on, multipliers that a shuffle would rotate.
     controls().AddLayer(8);
-    controls().ChooseLayer(kTexture, 8);
+    controls().ChooseLayer(kLensDirtTexture, 8);
     const std::pair<int, double> state[] = {{kQualityPreset, 2}, {kQualityPresetIris, 5}, {kView, 5},
                                             {kViewWithIris, 2},  {kDeprecatedGammaCorrection, 1},
                                             {kMultiplyRed, 90},  {kGlowMode, kLensIris}};
     for (auto [index, value] : state) params().SetNumber(index, value);
-    for (int changed : {kGlowMode, kTexture}) {
+    for (int changed : {kGlowMode, kLensDirtTexture}) {
         std::vector<PF_ParamDef> before;
         for (int i = 0; i < params().Count(); ++i) before.push_back(params().Value(i));
         ASSERT_EQ(controls().SendUserChangedParam(changed).err, PF_Err_NONE);
@@ -420,12 +420,12 @@ TEST_F(ParamChangeTest, GlowModeAndTheTextureLayerLeaveEveryValueAsItWas) {
             EXPECT_EQ(std::memcmp(&now.u, &before[i].u, sizeof now.u), 0)
                 << "parameter " << i << " changed after " << changed;
         }
-        EXPECT_EQ(controls().ChosenLayer(kTexture), 8);
+        EXPECT_EQ(controls().ChosenLayer(kLensDirtTexture), 8);
     }
 }
 
 TEST_F(ParamChangeTest, GlowModeAndTheTextureLayerChangeNothingHere) {
-    for (int index : {kGlowMode, kTexture}) {
+    for (int index : {kGlowMode, kLensDirtTexture}) {
         const simhost::CommandResult r = controls().SendUserChangedParam(index);
         EXPECT_EQ(r.err, PF_Err_NONE);
     }

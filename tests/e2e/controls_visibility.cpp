@@ -122,7 +122,7 @@ const std::vector<State> kStates = {
      [](ControlsTest&, simhost::EffectControls&, simhost::ParamStore& p) { p.SetNumber(kTintMode, 4); },
      {Enabled(77), {78, 1, 1, "Color Inner"}, {79, 1, 1}, {80, 1, 1}, Enabled(81)}},
     {"A lens-dirt layer", [](ControlsTest&, simhost::EffectControls& c, simhost::ParamStore&) {
-         c.ChooseLayer(kTexture, kDirtID);
+         c.ChooseLayer(kLensDirtTexture, kDirtID);
      },
      Range(Enabled, 91, 95)},
     {"A mask layer, the effect's layer not collapsed",
@@ -193,7 +193,7 @@ TEST_F(VisibilityTest, LayerReadsTakeTheLayerTimeTheirRuleNeeds) {
         A_u_long scale;
         bool preExpression;
     };
-    const Read expected[] = {{kIrisLayer, 36, 30, false}, {kTexture, 36, 30, false}, {kMaskLayer, 0, 1, true}};
+    const Read expected[] = {{kIrisLayer, 36, 30, false}, {kLensDirtTexture, 36, 30, false}, {kMaskLayer, 0, 1, true}};
     const std::vector<simhost::StreamRead> reads = controls().StreamReads();
     ASSERT_EQ(reads.size(), std::size(expected));
     for (size_t i = 0; i < reads.size(); ++i) {
@@ -264,7 +264,7 @@ TEST_F(VisibilityTest, LayersChosenInTheCompositionCountAsChosen) {
     const simhost::LayerId mask = comp.AddLayer(simhost::SimWorld(4, 4, simhost::PixelDepth::k8));
     const simhost::LayerId dirt = comp.AddLayer(simhost::SimWorld(4, 4, simhost::PixelDepth::k8));
     comp.SetLayerParam(kMaskLayer, mask);
-    comp.SetLayerParam(kTexture, dirt);
+    comp.SetLayerParam(kLensDirtTexture, dirt);
     ASSERT_EQ(controls().SendUpdateParamsUI().err, PF_Err_NONE);
     EXPECT_TRUE(controls().View(33).enabled);
     EXPECT_TRUE(controls().View(28).visible) << "a layer without the collapse switch shows the raster warning";

@@ -18,27 +18,16 @@
 #include "simhost/RenderThreads.h"
 #include "simhost/SmartRender.h"
 #include "simhost/WorldSuites.h"
-#include "support/SimHostFixture.h"
 #include "support/EffectFrameTest.h"
+#include "support/EffectParamIndex.h"
+#include "support/SimHostFixture.h"
 
 namespace {
 
 using simhost::PixelDepth;
 using simhost::SimWorld;
 
-enum : int {
-    kGlowMode = 17,
-    kBlendMode = 18,
-    kRadius = 19,
-    kMaskLayer = 32,
-    kIrisLayer = 39,
-    kBufferExpansionMode = 106,
-    kAuxBufferExpansion = 107,
-    kLensDirtTexture = 90,
-    kHalfFloat = 102,
-    kSourceOpacity = 112,
-    kUnmult = 113,
-};
+using namespace testsupport::param_index;
 
 SimWorld Scene(A_long w, A_long h, PixelDepth depth = PixelDepth::k32f) {
     SimWorld world(w, h, depth);

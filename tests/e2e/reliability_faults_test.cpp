@@ -21,23 +21,16 @@
 #include "simhost/RenderThreads.h"
 #include "simhost/SmartRender.h"
 #include "simhost/WorldSuites.h"
-#include "support/SimHostFixture.h"
 #include "support/EffectFrameTest.h"
+#include "support/EffectParamIndex.h"
+#include "support/SimHostFixture.h"
 
 namespace {
 
 using simhost::PixelDepth;
 using simhost::SimWorld;
 
-// Parameter indices the frames set.
-enum : int {
-    kGlowMode = 17,
-    kRadius = 19,
-    kMaskLayer = 32,
-    kIrisLayer = 39,
-    kHalfFloat = 102,
-    kLensDirtTexture = 90,
-};
+using namespace testsupport::param_index;
 
 SimWorld Pattern(A_long w, A_long h, PixelDepth depth, float scale) {
     SimWorld world(w, h, depth);
