@@ -8,6 +8,7 @@
 #include <string>
 
 #include "chains_fixture.h"
+#include "support/CaseNames.h"
 
 namespace {
 
@@ -50,6 +51,7 @@ const ModeCase kModes[] = {
     {"Lens Iris Medium", kLensIris, 3, 33, 16, 16},
     {"Lens Iris Draft", kLensIris, 1, 33, 16, 16},
 };
+void PrintTo(const ModeCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
 
 class GlowShape : public ChainFrame, public ::testing::WithParamInterface<ModeCase> {
 protected:
@@ -91,12 +93,7 @@ TEST_P(GlowShape, OnePixelGlowsSymmetricallyInsideTheGrownOutput) {
     EXPECT_LE(edge, 1e-3f * peak) << "the glow has not faded at the output's edge; peak " << peak;
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, GlowShape, ::testing::ValuesIn(kModes), [](const auto& info) {
-    std::string name = info.param.what;
-    for (char& ch : name)
-        if (ch == ' ') ch = '_';
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Modes, GlowShape, ::testing::ValuesIn(kModes), velloran_test::NameFromWhat<ModeCase>);
 
 TEST_F(ChainFrame, AspectRatioTwoWithAngleStreaksAlongTheAngle) {
     Linear();

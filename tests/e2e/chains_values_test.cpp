@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "chains_fixture.h"
+#include "support/CaseNames.h"
 
 namespace {
 
@@ -72,6 +73,7 @@ struct ModeCase {
     int mode;
 };
 const ModeCase kBothModes[] = {{"Exponential", kExponential}, {"Lens Iris", kLensIris}};
+void PrintTo(const ModeCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
 
 class ChainValues : public ChainFrame, public ::testing::WithParamInterface<ModeCase> {
 protected:
@@ -305,9 +307,7 @@ TEST_P(ChainValues, AnInputOf400InAddWithHalfFloatsGivesAFiniteFrame) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, ChainValues, ::testing::ValuesIn(kBothModes), [](const auto& info) {
-    return std::string(info.param.mode == kExponential ? "Exponential" : "LensIris");
-});
+INSTANTIATE_TEST_SUITE_P(Modes, ChainValues, ::testing::ValuesIn(kBothModes), velloran_test::NameFromWhat<ModeCase>);
 
 TEST_F(ChainFrame, CustomAtFullResolutionSumsItsLevels) {
     Linear();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "controls_fixture.h"
+#include "support/CaseNames.h"
 #include "host/ParamChange.h"  // the page addresses only
 
 namespace {
@@ -27,6 +28,10 @@ struct PresetCase {
     int otherBefore;  // the other list's value before
     int otherAfter;
 };
+void PrintTo(const PresetCase& c, std::ostream* os) {
+    *os << (c.changed == kQualityPreset ? "Quality Preset" : "Quality Preset Iris") << " set to " << c.value
+        << ", the other at " << c.otherBefore;
+}
 
 class PresetSync : public ControlsTest, public ::testing::WithParamInterface<PresetCase> {};
 
@@ -48,7 +53,8 @@ INSTANTIATE_TEST_SUITE_P(Presets, PresetSync,
                                            PresetCase{kQualityPreset, 2, 8 - 5, 2},   // back to "Low"
                                            PresetCase{kQualityPreset, 6, 1, 6},
                                            PresetCase{kQualityPresetIris, 5, 8, 5},   // "High" ends "Custom"
-                                           PresetCase{kQualityPresetIris, 1, 3, 1}));
+                                           PresetCase{kQualityPresetIris, 1, 3, 1}),
+                         velloran_test::NameFromPrintTo<PresetCase>);
 
 // ----- the two View lists --------------------------------------------------------------------------------
 
@@ -58,6 +64,10 @@ struct ViewCase {
     int input;    // the value of the list the mode reads
     int output;   // the value the other list gets
 };
+void PrintTo(const ViewCase& c, std::ostream* os) {
+    *os << (c.mode == kExponential ? "Exponential" : "Lens Iris") << ", "
+        << (c.changed == kView ? "View" : "View with iris") << " changed, " << c.input;
+}
 
 class ViewSync : public ControlsTest, public ::testing::WithParamInterface<ViewCase> {};
 
@@ -91,7 +101,7 @@ std::vector<ViewCase> ViewCases() {
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Views, ViewSync, ::testing::ValuesIn(ViewCases()));
+INSTANTIATE_TEST_SUITE_P(Views, ViewSync, ::testing::ValuesIn(ViewCases()), velloran_test::NameFromPrintTo<ViewCase>);
 
 TEST_F(ParamChangeTest, AFailingUndoGroupStillSetsTheViewAndIsNotClosedUnopened) {
     params().SetNumber(kView, 5);
@@ -186,6 +196,7 @@ struct GammaCase {
     float gamma;
     const char* script;
 };
+void PrintTo(const GammaCase& c, std::ostream* os) { *os << "gamma " << c.gamma; }
 
 class GammaInfo : public ControlsTest, public ::testing::WithParamInterface<GammaCase> {};
 
@@ -200,7 +211,8 @@ INSTANTIATE_TEST_SUITE_P(
     Gammas, GammaInfo,
     ::testing::Values(GammaCase{2.2f, "alert(\"Scene Gamma: 2.20\\nGamma correction will be applied\");"},
                       GammaCase{1.0f, "alert(\"Scene Gamma: 1.00\\nGamma correction won't be applied\");"},
-                      GammaCase{10.5f, "alert(\"Scene Gamma: 10.5\\nGamma correction will be applied\");"}));
+                      GammaCase{10.5f, "alert(\"Scene Gamma: 10.5\\nGamma correction will be applied\");"}),
+    velloran_test::NameFromPrintTo<GammaCase>);
 
 TEST_F(ParamChangeTest, GammaInfoShowsNoAlertWhenTheLookupFails) {
     host().Faults().FailCall("AEGP_GetColorProfileApproximateGamma");
@@ -277,6 +289,7 @@ struct ResetCase {
     int first, last;                                // flagged and redrawn
     std::vector<std::pair<int, double>> values;     // the defaults written
 };
+void PrintTo(const ResetCase& c, std::ostream* os) { *os << "Reset " << c.group; }
 
 class ResetButton : public ControlsTest, public ::testing::WithParamInterface<ResetCase> {};
 
@@ -315,7 +328,8 @@ INSTANTIATE_TEST_SUITE_P(
         ResetCase{87, "Tone Mapping", 85, 86, {{85, 1}, {86, 100}}},
         ResetCase{96, "Lens Dirt Texture", 91, 95, {{91, 100}, {92, 0}, {93, 0}, {94, 1}, {95, 1}}},
         ResetCase{108, "Quality", 100, 107,
-                  {{100, 3}, {101, 3}, {103, 75}, {104, 0.5}, {105, 8}, {106, 1}, {107, 0}}}));
+                  {{100, 3}, {101, 3}, {103, 75}, {104, 0.5}, {105, 8}, {106, 1}, {107, 0}}}),
+    velloran_test::NameFromPrintTo<ResetCase>);
 
 TEST_F(ParamChangeTest, ResetTintRestoresBothColoursAndKeepsTheirAlpha) {
     params().SetColor(kColor, PF_Pixel{200, 1, 2, 3});

@@ -1,10 +1,12 @@
 // Which controls the user sees, greyed out or not and under which name, for each state of the effect.
 #include <cstring>
+#include <ostream>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "controls_fixture.h"
+#include "support/CaseNames.h"
 #include "simhost/Composition.h"
 
 namespace {
@@ -40,6 +42,7 @@ struct State {
     std::function<void(ControlsTest&, simhost::EffectControls&, simhost::ParamStore&)> set;
     std::vector<Expect> expect;
 };
+void PrintTo(const State& s, std::ostream* os) { velloran_test::PrintCase(s.what, os); }
 
 class Visibility : public ControlsTest, public ::testing::WithParamInterface<State> {
 public:
@@ -112,6 +115,9 @@ const std::vector<State> kStates = {
          p.SetNumber(kEnableAngle, 1);
      },
      {Enabled(60), Shown(61)}},
+    {"Aspect Ratio below 1.0",
+     [](ControlsTest&, simhost::EffectControls&, simhost::ParamStore& p) { p.SetNumber(kAspectRatio, 0.5); },
+     {Shown(60), Enabled(60), Hidden(61)}},
     {"Threshold above 0",
      [](ControlsTest&, simhost::EffectControls&, simhost::ParamStore& p) { p.SetNumber(kThreshold, 10); },
      {Enabled(25), Enabled(26)}},
@@ -161,13 +167,7 @@ const std::vector<State> kStates = {
      {{kSceneGammaLine, -1, -1, "Scene Gamma: 1.00"}}},
 };
 
-INSTANTIATE_TEST_SUITE_P(States, Visibility, ::testing::ValuesIn(kStates),
-                         [](const ::testing::TestParamInfo<State>& info) {
-                             std::string name;
-                             for (const char* c = info.param.what; *c; ++c)
-                                 if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(States, Visibility, ::testing::ValuesIn(kStates), velloran_test::NameFromWhat<State>);
 
 using VisibilityTest = ControlsTest;
 

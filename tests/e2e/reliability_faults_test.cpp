@@ -21,6 +21,7 @@
 #include "simhost/RenderThreads.h"
 #include "simhost/SmartRender.h"
 #include "simhost/WorldSuites.h"
+#include "support/CaseNames.h"
 #include "support/EffectFrameTest.h"
 #include "support/EffectParamIndex.h"
 #include "support/SimHostFixture.h"
@@ -48,6 +49,7 @@ struct FrameSetup {
     int glowMode;  // 1 "Exponential", 2 "Lens Iris"
     A_short bitdepth;
 };
+void PrintTo(const FrameSetup& f, std::ostream* os) { velloran_test::PrintCase(f.what, os); }
 const FrameSetup kFrames[] = {
     {"Exponential, float", 1, 32},
     {"Lens Iris, float", 2, 32},
@@ -269,12 +271,6 @@ TEST_P(FaultsOverAFrame, EveryHostCallFailingAndEveryInterruptEndsCleanly) {
                 GetParam().what, injected, libraryFailures, interrupts, summary.c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(Frames, FaultsOverAFrame, testing::ValuesIn(kFrames),
-                         [](const testing::TestParamInfo<FrameSetup>& info) {
-                             std::string name = info.param.what;
-                             for (char& ch : name)
-                                 if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Frames, FaultsOverAFrame, testing::ValuesIn(kFrames), velloran_test::NameFromWhat<FrameSetup>);
 
 }  // namespace
