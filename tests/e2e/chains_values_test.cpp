@@ -1,5 +1,6 @@
 // Pixel values of whole frames through the host in both glow modes: black stays black, a glow of nothing
-// leaves exactly the source, Add is linear, "Custom" sums its levels, Screen stays at or below 1, frames are
+// leaves exactly the source, Add is linear, "Custom" sums its levels, flat fields sum their levels in Add and
+// screen them in Screen, Screen stays at or below 1, an 8-bit frame is the float one in bytes, frames are
 // reproducible on any thread, half-float targets agree with float ones, the Glow Input view shows the
 // pre-processed source at its place with and without pixel aberration, and pixel aberration moves the glow of
 // the two channels it names.
@@ -160,6 +161,8 @@ TEST_P(ChainValues, AddIsLinearInTheInput) {
     EXPECT_LE(worst, 1e-5f * peak) << "peak " << peak;
 }
 
+// The cap that Screen gets after the post-process: a float source far above 1, pushed further by the
+// exposure, still ends at 1. How Screen blends the levels below the cap is held by the flat-field tests.
 TEST_P(ChainValues, ScreenNeverExceedsOne) {
     GlowOnly();
     Set(kBlendMode, kScreen);
@@ -392,6 +395,92 @@ TEST_F(ChainFrame, FlatFieldSumsTheLevelWeightsInAddAndScreensThemInScreen) {
             EXPECT_NEAR(centre.green, expected, 2e-3) << name << ", radius " << c.radius;
             EXPECT_NEAR(centre.blue, expected, 2e-3) << name << ", radius " << c.radius;
         }
+    }
+}
+
+TEST_F(ChainFrame, LensIrisFlatFieldSumsItsIterationsInAddAndScreensThemInScreen) {
+    // Deep inside a flat field every iteration convolves the field into itself, whatever its radius and buffer
+    // size: n iterations of v sum to n v in Add and screen to 1 - (1 - v)^n in Screen, well below the cap at 1
+    // that Screen gets afterwards. Evenly spaced radii (Radii Easing 0) keep the largest at Radius 16.
+    Linear();
+    Set(kGlowMode, kLensIris);
+    Set(kQualityPresetIris, 4);
+    Set(kRadiiEasing, 0);
+    SetIris(Solid(9, 9, {1, 1, 1, 1}));
+    const float v = 0.25f;
+    struct Case {
+        int iterations;
+        int blendMode;
+        double expected;
+    };
+    const Case cases[] = {{10, kAdd, 10 * 0.25}, {10, kScreen, 1 - std::pow(0.75, 10)},
+                          {3, kAdd, 3 * 0.25}, {3, kScreen, 1 - std::pow(0.75, 3)}};
+    for (const Case& c : cases) {
+        Set(kIrisIterations, c.iterations);
+        Set(kBlendMode, c.blendMode);
+        SetInput(Solid(160, 160, {1, v, v, v}));
+        const simhost::FrameResult r = Render();
+        const PF_PixelFloat centre = r.output.GetFloat(80 - r.outputOriginX, 80 - r.outputOriginY);
+        const std::string what = std::string(c.blendMode == kAdd ? "Add" : "Screen") + ", " +
+                                 std::to_string(c.iterations) + " iterations";
+        EXPECT_NEAR(centre.red, c.expected, 2e-3) << what;
+        EXPECT_NEAR(centre.green, c.expected, 2e-3) << what;
+        EXPECT_NEAR(centre.blue, c.expected, 2e-3) << what;
+    }
+}
+
+// An 8-bit frame is the 32-bit frame of the same scene rounded to bytes: the glow is worked out in float
+// either way, and only the read-back into the output world differs. The glow reaches far above 1 near the
+// bright pixels (255 in bytes) and falls through every value below it.
+TEST_F(ChainFrame, EightBitGlowIsTheFloatGlowRoundedToBytes) {
+    Linear();
+    Set(kBlendMode, kAdd);
+    Set(kExposure, 4);
+    Set(kRadius, 6);
+    // Every value a byte holds exactly, so that both frames start from the same image.
+    auto scene = [](A_long x, A_long y) {
+        const bool bright =
+            (std::abs(x - 12) <= 1 && std::abs(y - 10) <= 1) || (std::abs(x - 27) <= 1 && std::abs(y - 22) <= 1);
+        const float r = bright ? 1.0f : float((x * 7 + y * 3) % 6) / 255.0f;
+        const float g = bright ? 0.8f : float((x + y * 5) % 4) / 255.0f;
+        const float b = bright ? 200.0f / 255.0f : 0.0f;
+        return PF_PixelFloat{1, r, g, b};
+    };
+    for (int mode : {kExponential, kLensIris}) {
+        Set(kGlowMode, mode);
+        SetIris(FloatWorld(9, 9, [](A_long x, A_long y) {
+            const float on = (x - 4) * (x - 4) + (y - 4) * (y - 4) <= 16 ? 1.0f : 0.0f;
+            return PF_PixelFloat{1, on, on, on};
+        }));
+        SetInput(FloatWorld(40, 36, scene, simhost::PixelDepth::k8));
+        const simhost::FrameResult bytes = Render(8);
+        SetInput(FloatWorld(40, 36, scene));
+        const simhost::FrameResult floats = Render(32);
+        const char* name = mode == kExponential ? "Exponential" : "Lens Iris";
+        ASSERT_EQ(bytes.output.width(), floats.output.width()) << name;
+        ASSERT_EQ(bytes.output.height(), floats.output.height()) << name;
+        ASSERT_EQ(bytes.output.depth(), simhost::PixelDepth::k8) << name;
+        int saturated = 0, between = 0;
+        double worst = 0;
+        A_long wx = 0, wy = 0;
+        for (A_long y = 0; y < floats.output.height(); ++y)
+            for (A_long x = 0; x < floats.output.width(); ++x) {
+                const PF_PixelFloat f = floats.output.GetFloat(x, y);
+                const PF_Pixel b = bytes.output.At<PF_Pixel>(x, y);
+                EXPECT_EQ(b.alpha, 255) << name << " at " << x << "," << y;
+                const std::pair<float, A_u_char> channels[] = {{f.red, b.red}, {f.green, b.green}, {f.blue, b.blue}};
+                for (const auto& [value, byte] : channels) {
+                    const double expected = std::min(std::max(double(value), 0.0), 1.0) * 255.0;
+                    saturated += value > 1.0f;
+                    between += value > 2.0f / 255 && value < 253.0f / 255;
+                    // Rounded to the nearest byte; a value within a hair of half way may go either way.
+                    const double off = std::fabs(double(byte) - expected);
+                    if (off > worst) worst = off, wx = x, wy = y;
+                }
+            }
+        EXPECT_LE(worst, 0.5 + 1e-3) << name << ", worst at output (" << wx << ", " << wy << ")";
+        EXPECT_GT(saturated, 0) << name << ": no glow above 1";
+        EXPECT_GT(between, 100) << name << ": too little glow between 0 and 1";
     }
 }
 

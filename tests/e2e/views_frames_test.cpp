@@ -196,7 +196,8 @@ TEST_P(ViewLists, EachGlowModeTakesTheLensDirtViewFromItsOwnList) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Cases, ViewLists, ::testing::ValuesIn(kViewListCases), velloran_test::NameFromWhat<ViewListCase>);
+INSTANTIATE_TEST_SUITE_P(Cases, ViewLists, ::testing::ValuesIn(kViewListCases),
+                         velloran_test::NameFromWhat<ViewListCase>);
 
 TEST_F(ViewFrames, NoWarningWhereNoneIsDue) {
     // A black frame glows black, so any yellow would be a warning line.
