@@ -353,8 +353,8 @@ TEST_F(ParamChangeTest, ResetsKeepTheChosenLayersAndHalfFloat) {
 }
 
 TEST_F(ParamChangeTest, AResetWhoseRedrawFailsStillWritesAllValuesAndClosesItsGroup) {
-    params().SetNumber(19, 5);
-    params().SetNumber(20, 3);
+    params().SetNumber(kRadius, 5);
+    params().SetNumber(kExposure, 3);
     host().Faults().FailCall("PF_UpdateParamUI", 2);
     const simhost::CommandResult r = controls().SendUserChangedParam(21);
     EXPECT_EQ(r.err, PF_Err_INTERNAL_STRUCT_DAMAGED);

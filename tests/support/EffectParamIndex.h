@@ -26,6 +26,8 @@ enum : int {
     kThreshold = 24,        // %
     kThresholdSmooth = 25,  // %
     kMaskLayer = 32,
+    kMaskMode = 33,         // 2 "Luminance"
+    kMaskInvert = 34,
 
     // Iris
     kIrisLayer = 39,
