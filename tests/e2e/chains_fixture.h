@@ -17,42 +17,13 @@
 #include "simhost/RenderThreads.h"
 #include "simhost/SmartRender.h"
 #include "simhost/WorldSuites.h"
-#include "support/SimHostFixture.h"
 #include "support/EffectFrameTest.h"
+#include "support/EffectParamIndex.h"
+#include "support/SimHostFixture.h"
 
 namespace chains_test {
 
-// The parameters the frames set, by index.
-enum Param : int {
-    kGlowMode = 17,         // 1 "Exponential", 2 "Lens Iris"
-    kBlendMode = 18,        // 1 "Screen", 2 "Add"
-    kRadius = 19,
-    kExposure = 20,
-    kThreshold = 24,        // %
-    kThresholdSmooth = 25,  // %
-    kIrisLayer = 39,
-    kIrisIterations = 45,
-    kRadiiEasing = 46,      // %
-    kAutoDetectGamma = 53,
-    kGammaCorrection = 54,  // %
-    kAspectRatio = 59,
-    kEnableAngle = 60,
-    kAspectAngle = 61,      // degrees
-    kPixelAberration = 65,
-    kAberrationChannels = 66,  // 1 red and green, 2 red and blue, 3 green and blue
-    kPixelOffset = 67,
-    kToneMap = 85,          // 1 "None", 5 "Hable Filmic"
-    kQuality = 100,         // 1 "Draft" ... 6 "Extreme", 8 "Custom"
-    kQualityIris = 101,     // 1 "Draft" ... 6 "Extreme"
-    kHalfFloat = 102,
-    kResolution = 103,      // %
-    kViewIris = 110,        // the "View" list of the "Lens Iris" mode
-    kView = 111,            // the "View" list of the "Exponential" mode
-    kSourceOpacity = 112,   // %
-    kUnmult = 113,
-};
-enum { kExponential = 1, kLensIris = 2 };
-enum { kScreen = 1, kAdd = 2 };
+using namespace testsupport::param_index;
 
 // A float world of premultiplied-free (straight) colour from a function of the pixel.
 inline simhost::SimWorld FloatWorld(A_long w, A_long h, const std::function<PF_PixelFloat(A_long, A_long)>& f,
@@ -100,7 +71,7 @@ protected:
         Set(kThreshold, 0);
         Set(kAutoDetectGamma, 0);
         Set(kGammaCorrection, 0);
-        Set(kToneMap, 1);
+        Set(kToneMapOperation, 1);
     }
 
     simhost::FrameResult Render(A_short bitdepth = 32) {

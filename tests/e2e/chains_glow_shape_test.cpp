@@ -8,6 +8,7 @@
 #include <string>
 
 #include "chains_fixture.h"
+#include "support/CaseNames.h"
 
 namespace {
 
@@ -50,6 +51,7 @@ const ModeCase kModes[] = {
     {"Lens Iris Medium", kLensIris, 3, 33, 16, 16},
     {"Lens Iris Draft", kLensIris, 1, 33, 16, 16},
 };
+void PrintTo(const ModeCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
 
 class GlowShape : public ChainFrame, public ::testing::WithParamInterface<ModeCase> {
 protected:
@@ -58,7 +60,7 @@ protected:
         Linear();
         Set(kBlendMode, kAdd);
         Set(kGlowMode, GetParam().mode);
-        Set(GetParam().mode == kLensIris ? kQualityIris : kQuality, GetParam().quality);
+        Set(GetParam().mode == kLensIris ? kQualityPresetIris : kQualityPreset, GetParam().quality);
         SetIris(Disc(31));
     }
 };
@@ -91,12 +93,7 @@ TEST_P(GlowShape, OnePixelGlowsSymmetricallyInsideTheGrownOutput) {
     EXPECT_LE(edge, 1e-3f * peak) << "the glow has not faded at the output's edge; peak " << peak;
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, GlowShape, ::testing::ValuesIn(kModes), [](const auto& info) {
-    std::string name = info.param.what;
-    for (char& ch : name)
-        if (ch == ' ') ch = '_';
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Modes, GlowShape, ::testing::ValuesIn(kModes), velloran_test::NameFromWhat<ModeCase>);
 
 TEST_F(ChainFrame, AspectRatioTwoWithAngleStreaksAlongTheAngle) {
     Linear();
@@ -199,12 +196,12 @@ TEST_F(ChainFrame, LensIrisGlowIsTheIrisTheSameWayUpAsViewIrisShowsIt) {
         SetInput(OnePixel(33, 33, 16, 16, 50.0f));
 
         // "View Iris": the iris at its place, the layer's pixel (x, y) at world (x, y).
-        Set(kViewIris, 4);
+        Set(kViewWithIris, 4);
         const Light view = measure(Render(), 0.5f);
         ASSERT_GT(view.sum, 0.0) << "View Iris shows nothing";
         const double viewX = view.x - (kIris - 1) / 2.0, viewY = view.y - (kIris - 1) / 2.0;
 
-        Set(kViewIris, 1);  // "Final Result"
+        Set(kViewWithIris, 1);  // "Final Result"
         const simhost::FrameResult r = Render();
         const Light all = measure(r, 0.0f);
         ASSERT_GT(all.sum, 0.0) << "no glow";

@@ -1,6 +1,7 @@
 // The lens-dirt layer in whole frames: composited onto the glow in "Final Result", and shown as the matte
 // and as the matted dirt in the two lens-dirt views, each pixel as the glow of the same frame without dirt
-// and the dirt pixel at that place in the layer's coordinates give it.
+// and the dirt pixel at that place in the layer's coordinates give it; the matte grey up to an Inherit Glow
+// Color of 1 % and coloured above it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,20 +15,22 @@ namespace {
 using namespace chains_test;
 using simhost::SimWorld;
 
-enum : int {
-    kLensDirtTexture = 90,
-    kLensDirtOpacity = 91,       // %
-    kLensDirtInherit = 92,       // %
-    kLensDirtMatteExposure = 93, // the matte's gain less 1
-    kLensDirtMatteGamma = 94,    // the matte is raised to 1 / this
-    kLensDirtRepeatEdges = 95,
-};
 enum { kViewFinal = 1, kViewMatte = 5, kViewMatted = 6 };  // choices of the "View" list without iris
 
 // The dirt, straight colour with a varying alpha, different at every pixel and in no way symmetric.
 PF_PixelFloat Dirt(A_long u, A_long v) {
     return PF_PixelFloat{0.25f + 0.75f * float((u + 2 * v) % 4) / 3.0f, 0.1f + 0.03f * float(u), 0.8f - 0.02f * float(v),
                          0.3f + 0.01f * float(u * v % 7)};
+}
+
+// The matte of each channel over a glow pixel: luma^(1/2) x 1.5 (Matte Gamma 2, Matte Exposure 0.5), at most 1;
+// above an Inherit Glow Color of 1 % it moves that far toward the channel's own value^(1/2) x 1.5, at most 1.
+void ChannelMattes(const PF_PixelFloat& o, double inherit, double out[3]) {
+    const float luma = 0.2126f * o.red + 0.7152f * o.green + 0.0722f * o.blue;
+    const double m = std::min(std::sqrt(double(luma)) * 1.5, 1.0);
+    const float c[3] = {o.red, o.green, o.blue};
+    for (int k = 0; k < 3; ++k)
+        out[k] = inherit > 0.01 ? (1 - inherit) * m + inherit * std::min(std::sqrt(double(c[k])) * 1.5, 1.0) : m;
 }
 
 class LensDirtFrame : public ChainFrame {
@@ -70,14 +73,6 @@ TEST_F(LensDirtFrame, FinalMatteAndMattedFollowTheGlowAndTheDirtAtItsPlace) {
         const A_long u = x + clean.outputOriginX - kDirtX, v = y + clean.outputOriginY - kDirtY;
         return u >= 0 && u < kDirtW && v >= 0 && v < kDirtH ? Dirt(u, v) : PF_PixelFloat{0, 0, 0, 0};
     };
-    // The matte of each channel: luma^(1/2) x 1.5 and the channel's own value^(1/2) x 1.5, each at most 1,
-    // mixed a quarter of the way toward the channel's own (Inherit Glow Color 25 %).
-    auto mattes = [](const PF_PixelFloat& o, double out[3]) {
-        const float luma = 0.2126f * o.red + 0.7152f * o.green + 0.0722f * o.blue;
-        const double m = std::min(std::sqrt(double(luma)) * 1.5, 1.0);
-        const float c[3] = {o.red, o.green, o.blue};
-        for (int k = 0; k < 3; ++k) out[k] = 0.75 * m + 0.25 * std::min(std::sqrt(double(c[k])) * 1.5, 1.0);
-    };
 
     bool above = false, below = false;  // the glow over the dirt reaches above 1 and lies below it
     struct Case {
@@ -99,7 +94,7 @@ TEST_F(LensDirtFrame, FinalMatteAndMattedFollowTheGlowAndTheDirtAtItsPlace) {
                 const PF_PixelFloat o = glow.GetFloat(x, y);
                 const PF_PixelFloat d = dirtAt(x, y);
                 double m[3];
-                mattes(o, m);
+                ChannelMattes(o, 0.25, m);  // Inherit Glow Color 25 %
                 const double g[3] = {o.red, o.green, o.blue};
                 const double dc[3] = {double(d.red) * d.alpha, double(d.green) * d.alpha, double(d.blue) * d.alpha};
                 double e[4];  // alpha, red, green, blue
@@ -129,6 +124,36 @@ TEST_F(LensDirtFrame, FinalMatteAndMattedFollowTheGlowAndTheDirtAtItsPlace) {
     }
     EXPECT_TRUE(above) << "no glow above 1 over the dirt";
     EXPECT_TRUE(below) << "no glow below 1 over the dirt";
+}
+
+// Inherit Glow Color up to 1 % leaves the matte grey, the luma's alone; from just above it the matte takes on
+// the glow's colour in proportion.
+TEST_F(LensDirtFrame, InheritGlowColorAboveOnePercentColoursTheMatte) {
+    SetScene();
+    Set(kView, kViewFinal);
+    const simhost::FrameResult clean = Render();
+    comp().SetLayerParam(kLensDirtTexture, comp().AddLayer(FloatWorld(kDirtW, kDirtH, Dirt), kDirtX, kDirtY));
+    Set(kView, kViewMatte);
+    for (double inheritPercent : {0.0, 1.0, 5.0}) {
+        Set(kLensDirtInherit, inheritPercent);
+        const simhost::FrameResult r = Render();
+        ASSERT_EQ(r.output.width(), clean.output.width());
+        ASSERT_EQ(r.output.height(), clean.output.height());
+        double worst = 0;
+        bool coloured = false;  // a pixel whose channel mattes differ
+        for (A_long y = 0; y < clean.output.height(); ++y)
+            for (A_long x = 0; x < clean.output.width(); ++x) {
+                double m[3];
+                ChannelMattes(clean.output.GetFloat(x, y), inheritPercent * 0.01, m);
+                coloured = coloured || std::fabs(m[0] - m[1]) > 0.01;
+                const PF_PixelFloat p = r.output.GetFloat(x, y);
+                for (const auto& [got, expected] : {std::pair<double, double>{p.red, m[0]}, {p.green, m[1]},
+                                                    {p.blue, m[2]}, {p.alpha, 1.0}})
+                    worst = std::max(worst, std::fabs(got - expected));
+            }
+        EXPECT_LE(worst, 1e-5) << "Inherit Glow Color " << inheritPercent << " %";
+        EXPECT_EQ(coloured, inheritPercent > 1) << "Inherit Glow Color " << inheritPercent << " %";
+    }
 }
 
 }  // namespace

@@ -37,7 +37,7 @@ TEST_F(ChainFrame, DownsampleStepsByTheLevelItWrites) {
     Set(kRadius, 0);  // one level, no blur; the upsample keeps a flat level flat
     const A_long w = 64, h = 40;
     for (const Case& c : cases) {
-        Set(kQuality, c.quality);
+        Set(kQualityPreset, c.quality);
         SetInput(FloatWorld(w, h, [&c](A_long x, A_long) {
             const float v = x % c.period < c.on ? 1.0f : 0.0f;
             return PF_PixelFloat{1, v, v, v};

@@ -1,5 +1,6 @@
 // Pixel values of whole frames through the host in both glow modes: black stays black, a glow of nothing
-// leaves exactly the source, Add is linear, "Custom" sums its levels, Screen stays at or below 1, frames are
+// leaves exactly the source, Add is linear, "Custom" sums its levels, flat fields sum their levels in Add and
+// screen them in Screen, Screen stays at or below 1, an 8-bit frame is the float one in bytes, frames are
 // reproducible on any thread, half-float targets agree with float ones, the Glow Input view shows the
 // pre-processed source at its place with and without pixel aberration, and pixel aberration moves the glow of
 // the two channels it names.
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "chains_fixture.h"
+#include "support/CaseNames.h"
 
 namespace {
 
@@ -72,6 +74,7 @@ struct ModeCase {
     int mode;
 };
 const ModeCase kBothModes[] = {{"Exponential", kExponential}, {"Lens Iris", kLensIris}};
+void PrintTo(const ModeCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
 
 class ChainValues : public ChainFrame, public ::testing::WithParamInterface<ModeCase> {
 protected:
@@ -85,10 +88,10 @@ protected:
         }));
     }
     bool Iris() const { return GetParam().mode == kLensIris; }
-    void SetQuality(int quality) { Set(Iris() ? kQualityIris : kQuality, quality); }
+    void SetQuality(int quality) { Set(Iris() ? kQualityPresetIris : kQualityPreset, quality); }
     void SetView(int view) {
         Set(kView, view);
-        Set(kViewIris, view);
+        Set(kViewWithIris, view);
     }
 };
 
@@ -107,7 +110,7 @@ TEST_P(ChainValues, BlackFrameStaysBlackInEveryQualityAndToneMap) {
     GlowOnly();
     for (const Case& c : cases) {
         SetQuality(c.quality);
-        Set(kToneMap, c.toneMap);
+        Set(kToneMapOperation, c.toneMap);
         SetInput(Solid(40, 36, {1, 0, 0, 0}, c.depth == 8 ? PixelDepth::k8 : PixelDepth::k32f));
         const simhost::FrameResult r = Render(c.depth);
         ASSERT_GT(r.output.width(), 40);
@@ -158,6 +161,8 @@ TEST_P(ChainValues, AddIsLinearInTheInput) {
     EXPECT_LE(worst, 1e-5f * peak) << "peak " << peak;
 }
 
+// The cap that Screen gets after the post-process: a float source far above 1, pushed further by the
+// exposure, still ends at 1. How Screen blends the levels below the cap is held by the flat-field tests.
 TEST_P(ChainValues, ScreenNeverExceedsOne) {
     GlowOnly();
     Set(kBlendMode, kScreen);
@@ -255,7 +260,7 @@ TEST_P(ChainValues, GlowInputViewShowsThePreProcessedSourceAtItsPlace) {
     };
     const A_long w = 40, h = 36;
     for (const Case& c : cases) {
-        Set(kPixelAberration, c.aberration ? 1 : 0);
+        Set(kEnablePixelAberration, c.aberration ? 1 : 0);
         Set(kAberrationChannels, c.channels);
         Set(kPixelOffset, c.offset);
         SetInput(FloatWorld(w, h, source));
@@ -290,7 +295,7 @@ TEST_P(ChainValues, AnInputOf400InAddWithHalfFloatsGivesAFiniteFrame) {
     Set(kHalfFloat, 1);
     Set(kBlendMode, kAdd);
     for (int toneMap : {1, 5}) {  // "None", "Hable Filmic"
-        Set(kToneMap, toneMap);
+        Set(kToneMapOperation, toneMap);
         SetInput(Solid(24, 20, {1, 400, 400, 400}));
         const simhost::FrameResult r = Render();
         float peak = 0;
@@ -305,14 +310,12 @@ TEST_P(ChainValues, AnInputOf400InAddWithHalfFloatsGivesAFiniteFrame) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Modes, ChainValues, ::testing::ValuesIn(kBothModes), [](const auto& info) {
-    return std::string(info.param.mode == kExponential ? "Exponential" : "LensIris");
-});
+INSTANTIATE_TEST_SUITE_P(Modes, ChainValues, ::testing::ValuesIn(kBothModes), velloran_test::NameFromWhat<ModeCase>);
 
 TEST_F(ChainFrame, CustomAtFullResolutionSumsItsLevels) {
     Linear();
     Set(kBlendMode, kAdd);
-    Set(kQuality, 8);
+    Set(kQualityPreset, 8);
     Set(kResolution, 100);
     // Radius R has a level k while R / 2^k > 1 (at least one): 4 -> 2 levels, 8 -> 3, 16 -> 4; every "Custom"
     // level weighs 1, so deep inside a flat source each adds the source once.
@@ -339,7 +342,7 @@ TEST_F(ChainFrame, LensIrisAddsLevelsOfOneSizeWithoutResampling) {
     Linear();
     Set(kBlendMode, kAdd);
     Set(kGlowMode, kLensIris);
-    Set(kQualityIris, 6);
+    Set(kQualityPresetIris, 6);
     Set(kRadius, 0);
     SetIris(Solid(9, 9, {1, 1, 1, 1}));
     auto source = [](A_long x, A_long y) { return x == 20 && y == 20 ? 0.5f : (x == 8 && y == 30 ? 0.25f : 0.0f); };
@@ -367,7 +370,7 @@ TEST_F(ChainFrame, FlatFieldSumsTheLevelWeightsInAddAndScreensThemInScreen) {
     // "Standard" at full resolution, weights 1, r / 20, r / 40, (r - 5) / 55, (r - 10) / 70 clamped to 1:
     // radius 16: 1, 0.8, 0.4, 0.2; radius 32: 1, 1, 0.8, 27 / 55, 22 / 70.
     Linear();
-    Set(kQuality, 4);
+    Set(kQualityPreset, 4);
     struct Case {
         double radius;
         std::vector<double> weights;
@@ -395,6 +398,93 @@ TEST_F(ChainFrame, FlatFieldSumsTheLevelWeightsInAddAndScreensThemInScreen) {
     }
 }
 
+TEST_F(ChainFrame, LensIrisFlatFieldSumsItsIterationsInAddAndScreensThemInScreen) {
+    // Deep inside a flat field every iteration convolves the field into itself, whatever its radius and buffer
+    // size: n iterations of v sum to n v in Add and screen to 1 - (1 - v)^n in Screen, well below the cap at 1
+    // that Screen gets afterwards. Evenly spaced radii (Radii Easing 0) keep the largest at Radius 16.
+    Linear();
+    Set(kGlowMode, kLensIris);
+    Set(kQualityPresetIris, 4);
+    Set(kRadiiEasing, 0);
+    SetIris(Solid(9, 9, {1, 1, 1, 1}));
+    const float v = 0.25f;
+    struct Case {
+        int iterations;
+        int blendMode;
+        double expected;
+    };
+    const Case cases[] = {{10, kAdd, 10 * 0.25}, {10, kScreen, 1 - std::pow(0.75, 10)},
+                          {3, kAdd, 3 * 0.25}, {3, kScreen, 1 - std::pow(0.75, 3)}};
+    for (const Case& c : cases) {
+        Set(kIrisIterations, c.iterations);
+        Set(kBlendMode, c.blendMode);
+        SetInput(Solid(160, 160, {1, v, v, v}));
+        const simhost::FrameResult r = Render();
+        const PF_PixelFloat centre = r.output.GetFloat(80 - r.outputOriginX, 80 - r.outputOriginY);
+        const std::string what = std::string(c.blendMode == kAdd ? "Add" : "Screen") + ", " +
+                                 std::to_string(c.iterations) + " iterations";
+        EXPECT_NEAR(centre.red, c.expected, 2e-3) << what;
+        EXPECT_NEAR(centre.green, c.expected, 2e-3) << what;
+        EXPECT_NEAR(centre.blue, c.expected, 2e-3) << what;
+    }
+}
+
+// An 8-bit frame is the 32-bit frame of the same scene rounded to bytes: the glow is worked out in float
+// either way, and only the read-back into the output world differs. The glow reaches far above 1 near the
+// bright pixels (255 in bytes) and falls through every value below it.
+TEST_F(ChainFrame, EightBitGlowIsTheFloatGlowRoundedToBytes) {
+    Linear();
+    Set(kBlendMode, kAdd);
+    Set(kExposure, 4);
+    Set(kRadius, 6);
+    // Every value a byte holds exactly, so that both frames start from the same image.
+    auto scene = [](A_long x, A_long y) {
+        const bool bright =
+            (std::abs(x - 12) <= 1 && std::abs(y - 10) <= 1) || (std::abs(x - 27) <= 1 && std::abs(y - 22) <= 1);
+        const float r = bright ? 1.0f : float((x * 7 + y * 3) % 6) / 255.0f;
+        const float g = bright ? 0.8f : float((x + y * 5) % 4) / 255.0f;
+        const float b = bright ? 200.0f / 255.0f : 0.0f;
+        return PF_PixelFloat{1, r, g, b};
+    };
+    for (int mode : {kExponential, kLensIris}) {
+        Set(kGlowMode, mode);
+        SetIris(FloatWorld(9, 9, [](A_long x, A_long y) {
+            const float on = (x - 4) * (x - 4) + (y - 4) * (y - 4) <= 16 ? 1.0f : 0.0f;
+            return PF_PixelFloat{1, on, on, on};
+        }));
+        SetInput(FloatWorld(40, 36, scene, simhost::PixelDepth::k8));
+        const simhost::FrameResult bytes = Render(8);
+        SetInput(FloatWorld(40, 36, scene));
+        const simhost::FrameResult floats = Render(32);
+        const char* name = mode == kExponential ? "Exponential" : "Lens Iris";
+        ASSERT_EQ(bytes.output.width(), floats.output.width()) << name;
+        ASSERT_EQ(bytes.output.height(), floats.output.height()) << name;
+        ASSERT_EQ(bytes.output.depth(), simhost::PixelDepth::k8) << name;
+        int saturated = 0, between = 0, transparent = 0;
+        double worst = 0;
+        A_long wx = 0, wy = 0;
+        for (A_long y = 0; y < floats.output.height(); ++y)
+            for (A_long x = 0; x < floats.output.width(); ++x) {
+                const PF_PixelFloat f = floats.output.GetFloat(x, y);
+                const PF_Pixel b = bytes.output.At<PF_Pixel>(x, y);
+                transparent += b.alpha != 255;
+                const std::pair<float, A_u_char> channels[] = {{f.red, b.red}, {f.green, b.green}, {f.blue, b.blue}};
+                for (const auto& [value, byte] : channels) {
+                    const double expected = std::min(std::max(double(value), 0.0), 1.0) * 255.0;
+                    saturated += value > 1.0f;
+                    between += value > 2.0f / 255 && value < 253.0f / 255;
+                    // Rounded to the nearest byte; a value within a hair of half way may go either way.
+                    const double off = std::fabs(double(byte) - expected);
+                    if (off > worst) worst = off, wx = x, wy = y;
+                }
+            }
+        EXPECT_LE(worst, 0.5 + 1e-3) << name << ", worst at output (" << wx << ", " << wy << ")";
+        EXPECT_EQ(transparent, 0) << name << ": the read-back is opaque";
+        EXPECT_GT(saturated, 0) << name << ": no glow above 1";
+        EXPECT_GT(between, 100) << name << ": too little glow between 0 and 1";
+    }
+}
+
 // The centre of mass of one channel of an output, in layer coordinates.
 std::pair<double, double> Centroid(const simhost::FrameResult& r, float PF_PixelFloat::*channel) {
     double sum = 0, sx = 0, sy = 0;
@@ -419,7 +509,7 @@ TEST_F(ChainFrame, PixelAberrationMovesTheGlowOfTwoChannelsAndLeavesTheThird) {
     Set(kPixelOffset, 4);
     std::vector<simhost::FrameResult> frames;
     for (int on : {0, 1}) {
-        Set(kPixelAberration, on);
+        Set(kEnablePixelAberration, on);
         SetInput(OnePixel(40, 36, 20, 17, 4.0f));
         frames.push_back(Render());
     }

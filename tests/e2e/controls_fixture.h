@@ -17,22 +17,13 @@
 #include "simhost/EffectControls.h"
 #include "simhost/LayerSuites.h"
 #include "simhost/ParamStore.h"
+#include "support/EffectParamIndex.h"
 #include "support/SimHostFixture.h"
 #include "support/TempHome.h"
 
 namespace controls_test {
 
-// Parameter indices as the effect's table has them (an end-to-end test sees only what the host sees).
-enum : int {
-    kHeader = 2, kProductPage = 3, kFreePlugins = 4, kGetSupport = 5, kOpenErrorLog = 9, kOpenLogDirectory = 10,
-    kCreateTestError = 11, kGlowMode = 17, kThreshold = 24, kMaskLayer = 32, kIrisLayer = 39,
-    kSceneGammaLine = 51, kAutoDetectGamma = 53, kGammaInfo = 55, kAspectRatio = 59, kEnableAngle = 60,
-    kAspectAngle = 61, kEnablePixelAberration = 65, kEnableGlowAberration = 68, kMultiplyRed = 69,
-    kMultiplyGreen = 70, kMultiplyBlue = 71, kShuffleChannels = 72, kTintMode = 76, kColor = 78, kColorOuter = 79,
-    kSwapColors = 80, kToneMapOperation = 85, kTexture = 90, kQualityPreset = 100, kQualityPresetIris = 101,
-    kHalfFloat = 102, kViewWithIris = 110, kView = 111, kDeprecatedGammaCorrection = 134,
-};
-constexpr int kExponential = 1, kLensIris = 2;
+using namespace testsupport::param_index;
 
 // Replaces PATH's opener for the length of a test.
 class FakeOpener {

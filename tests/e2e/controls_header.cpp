@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "controls_fixture.h"
+#include "support/CaseNames.h"
 
 namespace {
 
@@ -201,6 +202,7 @@ struct DrawFault {
     PF_Err err;
     int imagesMade;
 };
+void PrintTo(const DrawFault& f, std::ostream* os) { *os << "failing " << f.call; }
 
 class HeaderFault : public HeaderTest, public ::testing::WithParamInterface<DrawFault> {};
 
@@ -223,7 +225,7 @@ INSTANTIATE_TEST_SUITE_P(Faults, HeaderFault,
                                            DrawFault{"Transform", PF_Err_INTERNAL_STRUCT_DAMAGED, 1},
                                            DrawFault{"DrawImage", PF_Err_INTERNAL_STRUCT_DAMAGED, 1},
                                            DrawFault{"ReleaseObject", PF_Err_INTERNAL_STRUCT_DAMAGED, 1}),
-                         [](const ::testing::TestParamInfo<DrawFault>& info) { return std::string(info.param.call); });
+                         velloran_test::NameFromPrintTo<DrawFault>);
 
 TEST_F(HeaderTest, AWindowWithoutADrawingReferenceIsNotDrawnNorTaken) {
     drawbot_->SetHasDrawingReference(false);

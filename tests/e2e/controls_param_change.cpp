@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "controls_fixture.h"
+#include "support/CaseNames.h"
 #include "host/ParamChange.h"  // the page addresses only
 
 namespace {
@@ -27,6 +28,10 @@ struct PresetCase {
     int otherBefore;  // the other list's value before
     int otherAfter;
 };
+void PrintTo(const PresetCase& c, std::ostream* os) {
+    *os << (c.changed == kQualityPreset ? "Quality Preset" : "Quality Preset Iris") << " set to " << c.value
+        << ", the other at " << c.otherBefore;
+}
 
 class PresetSync : public ControlsTest, public ::testing::WithParamInterface<PresetCase> {};
 
@@ -48,7 +53,8 @@ INSTANTIATE_TEST_SUITE_P(Presets, PresetSync,
                                            PresetCase{kQualityPreset, 2, 8 - 5, 2},   // back to "Low"
                                            PresetCase{kQualityPreset, 6, 1, 6},
                                            PresetCase{kQualityPresetIris, 5, 8, 5},   // "High" ends "Custom"
-                                           PresetCase{kQualityPresetIris, 1, 3, 1}));
+                                           PresetCase{kQualityPresetIris, 1, 3, 1}),
+                         velloran_test::NameFromPrintTo<PresetCase>);
 
 // ----- the two View lists --------------------------------------------------------------------------------
 
@@ -58,6 +64,10 @@ struct ViewCase {
     int input;    // the value of the list the mode reads
     int output;   // the value the other list gets
 };
+void PrintTo(const ViewCase& c, std::ostream* os) {
+    *os << (c.mode == kExponential ? "Exponential" : "Lens Iris") << ", "
+        << (c.changed == kView ? "View" : "View with iris") << " changed, " << c.input;
+}
 
 class ViewSync : public ControlsTest, public ::testing::WithParamInterface<ViewCase> {};
 
@@ -91,7 +101,7 @@ std::vector<ViewCase> ViewCases() {
     return cases;
 }
 
-INSTANTIATE_TEST_SUITE_P(Views, ViewSync, ::testing::ValuesIn(ViewCases()));
+INSTANTIATE_TEST_SUITE_P(Views, ViewSync, ::testing::ValuesIn(ViewCases()), velloran_test::NameFromPrintTo<ViewCase>);
 
 TEST_F(ParamChangeTest, AFailingUndoGroupStillSetsTheViewAndIsNotClosedUnopened) {
     params().SetNumber(kView, 5);
@@ -186,6 +196,7 @@ struct GammaCase {
     float gamma;
     const char* script;
 };
+void PrintTo(const GammaCase& c, std::ostream* os) { *os << "gamma " << c.gamma; }
 
 class GammaInfo : public ControlsTest, public ::testing::WithParamInterface<GammaCase> {};
 
@@ -200,7 +211,8 @@ INSTANTIATE_TEST_SUITE_P(
     Gammas, GammaInfo,
     ::testing::Values(GammaCase{2.2f, "alert(\"Scene Gamma: 2.20\\nGamma correction will be applied\");"},
                       GammaCase{1.0f, "alert(\"Scene Gamma: 1.00\\nGamma correction won't be applied\");"},
-                      GammaCase{10.5f, "alert(\"Scene Gamma: 10.5\\nGamma correction will be applied\");"}));
+                      GammaCase{10.5f, "alert(\"Scene Gamma: 10.5\\nGamma correction will be applied\");"}),
+    velloran_test::NameFromPrintTo<GammaCase>);
 
 TEST_F(ParamChangeTest, GammaInfoShowsNoAlertWhenTheLookupFails) {
     host().Faults().FailCall("AEGP_GetColorProfileApproximateGamma");
@@ -277,6 +289,7 @@ struct ResetCase {
     int first, last;                                // flagged and redrawn
     std::vector<std::pair<int, double>> values;     // the defaults written
 };
+void PrintTo(const ResetCase& c, std::ostream* os) { *os << "Reset " << c.group; }
 
 class ResetButton : public ControlsTest, public ::testing::WithParamInterface<ResetCase> {};
 
@@ -315,7 +328,8 @@ INSTANTIATE_TEST_SUITE_P(
         ResetCase{87, "Tone Mapping", 85, 86, {{85, 1}, {86, 100}}},
         ResetCase{96, "Lens Dirt Texture", 91, 95, {{91, 100}, {92, 0}, {93, 0}, {94, 1}, {95, 1}}},
         ResetCase{108, "Quality", 100, 107,
-                  {{100, 3}, {101, 3}, {103, 75}, {104, 0.5}, {105, 8}, {106, 1}, {107, 0}}}));
+                  {{100, 3}, {101, 3}, {103, 75}, {104, 0.5}, {105, 8}, {106, 1}, {107, 0}}}),
+    velloran_test::NameFromPrintTo<ResetCase>);
 
 TEST_F(ParamChangeTest, ResetTintRestoresBothColoursAndKeepsTheirAlpha) {
     params().SetColor(kColor, PF_Pixel{200, 1, 2, 3});
@@ -330,17 +344,17 @@ TEST_F(ParamChangeTest, ResetsKeepTheChosenLayersAndHalfFloat) {
     controls().AddLayer(7);
     controls().AddLayer(8);
     controls().ChooseLayer(kMaskLayer, 7);
-    controls().ChooseLayer(kTexture, 8);
+    controls().ChooseLayer(kLensDirtTexture, 8);
     params().SetNumber(kHalfFloat, 0);
     for (int button : {36, 96, 108}) ASSERT_EQ(controls().SendUserChangedParam(button).err, PF_Err_NONE);
     EXPECT_EQ(controls().ChosenLayer(kMaskLayer), 7);
-    EXPECT_EQ(controls().ChosenLayer(kTexture), 8);
+    EXPECT_EQ(controls().ChosenLayer(kLensDirtTexture), 8);
     EXPECT_EQ(Number(kHalfFloat), 0);
 }
 
 TEST_F(ParamChangeTest, AResetWhoseRedrawFailsStillWritesAllValuesAndClosesItsGroup) {
-    params().SetNumber(19, 5);
-    params().SetNumber(20, 3);
+    params().SetNumber(kRadius, 5);
+    params().SetNumber(kExposure, 3);
     host().Faults().FailCall("PF_UpdateParamUI", 2);
     const simhost::CommandResult r = controls().SendUserChangedParam(21);
     EXPECT_EQ(r.err, PF_Err_INTERNAL_STRUCT_DAMAGED);
@@ -401,12 +415,12 @@ TEST_F(ParamChangeTest, GlowModeAndTheTextureLayerLeaveEveryValueAsItWas) {
     // A state in which any other branch would change something: presets and views out of step, the
     // deprecated gamma switch on, multipliers that a shuffle would rotate.
     controls().AddLayer(8);
-    controls().ChooseLayer(kTexture, 8);
+    controls().ChooseLayer(kLensDirtTexture, 8);
     const std::pair<int, double> state[] = {{kQualityPreset, 2}, {kQualityPresetIris, 5}, {kView, 5},
                                             {kViewWithIris, 2},  {kDeprecatedGammaCorrection, 1},
                                             {kMultiplyRed, 90},  {kGlowMode, kLensIris}};
     for (auto [index, value] : state) params().SetNumber(index, value);
-    for (int changed : {kGlowMode, kTexture}) {
+    for (int changed : {kGlowMode, kLensDirtTexture}) {
         std::vector<PF_ParamDef> before;
         for (int i = 0; i < params().Count(); ++i) before.push_back(params().Value(i));
         ASSERT_EQ(controls().SendUserChangedParam(changed).err, PF_Err_NONE);
@@ -420,12 +434,12 @@ TEST_F(ParamChangeTest, GlowModeAndTheTextureLayerLeaveEveryValueAsItWas) {
             EXPECT_EQ(std::memcmp(&now.u, &before[i].u, sizeof now.u), 0)
                 << "parameter " << i << " changed after " << changed;
         }
-        EXPECT_EQ(controls().ChosenLayer(kTexture), 8);
+        EXPECT_EQ(controls().ChosenLayer(kLensDirtTexture), 8);
     }
 }
 
 TEST_F(ParamChangeTest, GlowModeAndTheTextureLayerChangeNothingHere) {
-    for (int index : {kGlowMode, kTexture}) {
+    for (int index : {kGlowMode, kLensDirtTexture}) {
         const simhost::CommandResult r = controls().SendUserChangedParam(index);
         EXPECT_EQ(r.err, PF_Err_NONE);
     }

@@ -1,10 +1,12 @@
 // Which controls the user sees, greyed out or not and under which name, for each state of the effect.
 #include <cstring>
+#include <ostream>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include "controls_fixture.h"
+#include "support/CaseNames.h"
 #include "simhost/Composition.h"
 
 namespace {
@@ -40,6 +42,7 @@ struct State {
     std::function<void(ControlsTest&, simhost::EffectControls&, simhost::ParamStore&)> set;
     std::vector<Expect> expect;
 };
+void PrintTo(const State& s, std::ostream* os) { velloran_test::PrintCase(s.what, os); }
 
 class Visibility : public ControlsTest, public ::testing::WithParamInterface<State> {
 public:
@@ -112,6 +115,9 @@ const std::vector<State> kStates = {
          p.SetNumber(kEnableAngle, 1);
      },
      {Enabled(60), Shown(61)}},
+    {"Aspect Ratio below 1.0",
+     [](ControlsTest&, simhost::EffectControls&, simhost::ParamStore& p) { p.SetNumber(kAspectRatio, 0.5); },
+     {Shown(60), Enabled(60), Hidden(61)}},
     {"Threshold above 0",
      [](ControlsTest&, simhost::EffectControls&, simhost::ParamStore& p) { p.SetNumber(kThreshold, 10); },
      {Enabled(25), Enabled(26)}},
@@ -122,7 +128,7 @@ const std::vector<State> kStates = {
      [](ControlsTest&, simhost::EffectControls&, simhost::ParamStore& p) { p.SetNumber(kTintMode, 4); },
      {Enabled(77), {78, 1, 1, "Color Inner"}, {79, 1, 1}, {80, 1, 1}, Enabled(81)}},
     {"A lens-dirt layer", [](ControlsTest&, simhost::EffectControls& c, simhost::ParamStore&) {
-         c.ChooseLayer(kTexture, kDirtID);
+         c.ChooseLayer(kLensDirtTexture, kDirtID);
      },
      Range(Enabled, 91, 95)},
     {"A mask layer, the effect's layer not collapsed",
@@ -161,13 +167,7 @@ const std::vector<State> kStates = {
      {{kSceneGammaLine, -1, -1, "Scene Gamma: 1.00"}}},
 };
 
-INSTANTIATE_TEST_SUITE_P(States, Visibility, ::testing::ValuesIn(kStates),
-                         [](const ::testing::TestParamInfo<State>& info) {
-                             std::string name;
-                             for (const char* c = info.param.what; *c; ++c)
-                                 if (std::isalnum(static_cast<unsigned char>(*c))) name += *c;
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(States, Visibility, ::testing::ValuesIn(kStates), velloran_test::NameFromWhat<State>);
 
 using VisibilityTest = ControlsTest;
 
@@ -193,7 +193,7 @@ TEST_F(VisibilityTest, LayerReadsTakeTheLayerTimeTheirRuleNeeds) {
         A_u_long scale;
         bool preExpression;
     };
-    const Read expected[] = {{kIrisLayer, 36, 30, false}, {kTexture, 36, 30, false}, {kMaskLayer, 0, 1, true}};
+    const Read expected[] = {{kIrisLayer, 36, 30, false}, {kLensDirtTexture, 36, 30, false}, {kMaskLayer, 0, 1, true}};
     const std::vector<simhost::StreamRead> reads = controls().StreamReads();
     ASSERT_EQ(reads.size(), std::size(expected));
     for (size_t i = 0; i < reads.size(); ++i) {
@@ -264,7 +264,7 @@ TEST_F(VisibilityTest, LayersChosenInTheCompositionCountAsChosen) {
     const simhost::LayerId mask = comp.AddLayer(simhost::SimWorld(4, 4, simhost::PixelDepth::k8));
     const simhost::LayerId dirt = comp.AddLayer(simhost::SimWorld(4, 4, simhost::PixelDepth::k8));
     comp.SetLayerParam(kMaskLayer, mask);
-    comp.SetLayerParam(kTexture, dirt);
+    comp.SetLayerParam(kLensDirtTexture, dirt);
     ASSERT_EQ(controls().SendUpdateParamsUI().err, PF_Err_NONE);
     EXPECT_TRUE(controls().View(33).enabled);
     EXPECT_TRUE(controls().View(28).visible) << "a layer without the collapse switch shows the raster warning";

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "simhost/ParamStore.h"
+#include "support/CaseNames.h"
 #include "support/SimHostFixture.h"
 
 namespace {
@@ -63,6 +64,7 @@ struct AssignmentCase {
     int index;
     double value;
 };
+void PrintTo(const AssignmentCase& c, std::ostream* os) { *os << c.text; }
 
 class ParamAssignments : public ParamsSetupThroughHost, public testing::WithParamInterface<AssignmentCase> {};
 
@@ -97,6 +99,7 @@ INSTANTIATE_TEST_SUITE_P(
                     AssignmentCase{"Glow Mode=Bloom", false, 0, 0},    // not a choice
                     AssignmentCase{"17=3", false, 0, 0},               // beyond the choices
                     AssignmentCase{"Radius=wide", false, 0, 0}, AssignmentCase{"999=1", false, 0, 0},
-                    AssignmentCase{"Radius", false, 0, 0}));
+                    AssignmentCase{"Radius", false, 0, 0}),
+    velloran_test::NameFromPrintTo<AssignmentCase>);
 
 }  // namespace

@@ -21,23 +21,17 @@
 #include "simhost/RenderThreads.h"
 #include "simhost/SmartRender.h"
 #include "simhost/WorldSuites.h"
-#include "support/SimHostFixture.h"
+#include "support/CaseNames.h"
 #include "support/EffectFrameTest.h"
+#include "support/EffectParamIndex.h"
+#include "support/SimHostFixture.h"
 
 namespace {
 
 using simhost::PixelDepth;
 using simhost::SimWorld;
 
-// Parameter indices the frames set.
-enum : int {
-    kGlowMode = 17,
-    kRadius = 19,
-    kMaskLayer = 32,
-    kIrisLayer = 39,
-    kHalfFloat = 102,
-    kLensDirtTexture = 90,
-};
+using namespace testsupport::param_index;
 
 SimWorld Pattern(A_long w, A_long h, PixelDepth depth, float scale) {
     SimWorld world(w, h, depth);
@@ -55,6 +49,7 @@ struct FrameSetup {
     int glowMode;  // 1 "Exponential", 2 "Lens Iris"
     A_short bitdepth;
 };
+void PrintTo(const FrameSetup& f, std::ostream* os) { velloran_test::PrintCase(f.what, os); }
 const FrameSetup kFrames[] = {
     {"Exponential, float", 1, 32},
     {"Lens Iris, float", 2, 32},
@@ -276,12 +271,6 @@ TEST_P(FaultsOverAFrame, EveryHostCallFailingAndEveryInterruptEndsCleanly) {
                 GetParam().what, injected, libraryFailures, interrupts, summary.c_str());
 }
 
-INSTANTIATE_TEST_SUITE_P(Frames, FaultsOverAFrame, testing::ValuesIn(kFrames),
-                         [](const testing::TestParamInfo<FrameSetup>& info) {
-                             std::string name = info.param.what;
-                             for (char& ch : name)
-                                 if (!isalnum(static_cast<unsigned char>(ch))) ch = '_';
-                             return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Frames, FaultsOverAFrame, testing::ValuesIn(kFrames), velloran_test::NameFromWhat<FrameSetup>);
 
 }  // namespace

@@ -8,6 +8,7 @@
 
 #include "sdk/AE_EffectSuites.h"
 #include "simhost/RenderThreads.h"
+#include "support/CaseNames.h"
 #include "support/SimHostFixture.h"
 
 namespace {
@@ -19,6 +20,7 @@ struct HostFlagsCase {
     A_u_long appl_id;
     PF_OutFlags out_flags;
 };
+void PrintTo(const HostFlagsCase& c, std::ostream* os) { *os << c.host; }
 
 class GlobalSetupFlags : public GlobalSetupE2E, public ::testing::WithParamInterface<HostFlagsCase> {};
 
@@ -44,7 +46,7 @@ TEST_P(GlobalSetupFlags, ReportsVersionFlagsAndABlockLockedInItsHandle) {
 INSTANTIATE_TEST_SUITE_P(Hosts, GlobalSetupFlags,
                          ::testing::Values(HostFlagsCase{"AnyHost", PF_FourCharCode("FXTC"), (1u << 15) | (1u << 26)},
                                            HostFlagsCase{"PrMr", PF_FourCharCode("PrMr"), 1u << 21}),
-                         [](const auto& info) { return std::string(info.param.host); });
+                         velloran_test::NameFromPrintTo<HostFlagsCase>);
 
 TEST_F(GlobalSetupE2E, TheBlockTravelsToEveryLaterCommandOnEveryThreadUntilSetdown) {
     ASSERT_EQ(host().Send(PF_Cmd_GLOBAL_SETUP).err, PF_Err_NONE);

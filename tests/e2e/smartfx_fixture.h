@@ -16,8 +16,11 @@
 #include "simhost/WorldSuites.h"
 #include "support/SimHostFixture.h"
 #include "support/EffectFrameTest.h"
+#include "support/EffectParamIndex.h"
 
 namespace smartfx_test {
+
+using namespace testsupport::param_index;
 
 inline std::string Text(const PF_LRect& r) {
     return "(" + std::to_string(r.left) + ", " + std::to_string(r.top) + ", " + std::to_string(r.right) + ", " +
@@ -39,8 +42,8 @@ protected:
         EffectFrameTest::SetUp();
         if (HasFatalFailure()) return;
         comp().AddLayer(Solid(40, 30, {255, 200, 100, 50}), 100, 50, "input");
-        Set(19, 100);   // Radius
-        Set(100, 4);    // Quality Preset "Standard"
+        Set(kRadius, 100);
+        Set(kQualityPreset, 4);  // "Standard"
     }
 
     simhost::LayerId AddLayer(simhost::SimWorld pixels, A_long x, A_long y, int param) {

@@ -12,9 +12,8 @@ namespace {
 
 using smartfx_test::Text;
 
-constexpr int kGlowMode = 17, kBufferExpansionMode = 106, kAuxExpansion = 107, kQualityPresetIris = 101,
-              kIrisLayer = 39;
-constexpr int kExponential = 1, kLensIris = 2, kAuto = 1, kCompSize = 2;
+using namespace testsupport::param_index;
+constexpr int kAuto = 1, kCompSize = 2;  // choices of Buffer Expansion Mode
 
 class PreRenderClamps : public smartfx_test::SmartFxFrame {
 protected:
@@ -59,7 +58,7 @@ TEST_F(PreRenderClamps, ACollapsedOrAdjustmentLayerKeepsItsRequestAndItsGlowWith
     for (const Case& c : cases) {
         SetLayerFlags(c.flags);
         Set(kGlowMode, c.mode);
-        Set(kAuxExpansion, c.aux);
+        Set(kAuxBufferExpansion, c.aux);
         const simhost::FrameResult r = Frame();
         ASSERT_EQ(r.preRender.err, PF_Err_NONE) << c.what;
         EXPECT_EQ(Text(r.request.rect), Text(PF_LRect{0, 0, 20, 20})) << "the host asks for the layer";
@@ -108,7 +107,7 @@ TEST_F(PreRenderClamps, CompSizeGrowsPastTheLayerOnlyWhereTheContentDoesAndAtMos
         UseInput(c.w, c.h, c.bounds);
         SetLayerFlags(c.flags);
         Set(kGlowMode, c.mode);
-        Set(kAuxExpansion, c.aux);
+        Set(kAuxBufferExpansion, c.aux);
         simhost::FrameRequest request;
         request.downsampleX = request.downsampleY = c.downsample;
         const simhost::FrameResult r = Frame(request);

@@ -11,6 +11,8 @@
 
 namespace {
 
+using namespace testsupport::param_index;
+
 using smartfx_test::Text;
 
 class PreRenderThroughHost : public smartfx_test::SmartFxFrame {};
@@ -27,8 +29,8 @@ TEST_F(PreRenderThroughHost, ExponentialReachGrowsTheInputOnEverySide) {
                           {"with Enable Angle", true, 0, 111},
                           {"with Aux Buffer Expansion 5", false, 5, 102}};
     for (const auto& c : cases) {
-        Set(60, c.enableAngle);
-        Set(107, c.aux);
+        Set(kEnableAngle, c.enableAngle);
+        Set(kAuxBufferExpansion, c.aux);
         const simhost::FrameResult r = Frame();
         ASSERT_EQ(r.preRender.err, PF_Err_NONE) << c.what;
         const PF_LRect expected{-c.growth, -c.growth, 40 + c.growth, 30 + c.growth};
@@ -41,10 +43,10 @@ TEST_F(PreRenderThroughHost, ExponentialReachGrowsTheInputOnEverySide) {
 }
 
 TEST_F(PreRenderThroughHost, LensIrisGrowthFollowsTheIrisShape) {
-    Set(17, 2);     // "Lens Iris"
-    Set(101, 4);    // "Standard": pad 100
-    Set(65, 1);     // pixel aberration on
-    Set(67, 2.5);   // offset 2.5 grows by 3 more
+    Set(kGlowMode, kLensIris);
+    Set(kQualityPresetIris, 4);  // "Standard": pad 100
+    Set(kEnablePixelAberration, 1);
+    Set(kPixelOffset, 2.5);  // grows by 3 more
     struct Case {
         const char* what;
         bool iris;
@@ -54,7 +56,7 @@ TEST_F(PreRenderThroughHost, LensIrisGrowthFollowsTheIrisShape) {
     const Case cases[] = {{"200 x 100 iris", true, 203, 153}, {"no iris layer", false, 103, 103}};
     const simhost::LayerId iris = comp().AddLayer(smartfx_test::Solid(200, 100, {255, 255, 255, 255}), 0, 0);
     for (const auto& c : cases) {
-        comp().SetLayerParam(39, c.iris ? iris : 0);
+        comp().SetLayerParam(kIrisLayer, c.iris ? iris : 0);
         const simhost::FrameResult r = Frame();
         ASSERT_EQ(r.preRender.err, PF_Err_NONE) << c.what;
         const PF_LRect expected{-c.x, -c.y, 40 + c.x, 30 + c.y};
@@ -77,10 +79,10 @@ TEST_F(PreRenderThroughHost, MaskAwayFromTheInputEmptiesTheResultUnlessInverted)
         // Only the mask's right and bottom edges are compared with the input's left and top.
         {"mask below and right of the input", 300, 300, false, false},
     };
-    const simhost::LayerId mask = AddLayer(smartfx_test::Solid(10, 10, {255, 255, 255, 255}), 0, 0, 32);
+    const simhost::LayerId mask = AddLayer(smartfx_test::Solid(10, 10, {255, 255, 255, 255}), 0, 0, kMaskLayer);
     for (const auto& c : cases) {
         comp().MoveLayer(mask, c.maskX, c.maskY);
-        Set(34, c.invert);
+        Set(kMaskInvert, c.invert);
         const simhost::FrameResult r = Frame();
         ASSERT_EQ(r.preRender.err, PF_Err_NONE) << c.what;
         const PF_LRect grown{-97, -97, 137, 127};
@@ -94,8 +96,8 @@ TEST_F(PreRenderThroughHost, MaskAwayFromTheInputEmptiesTheResultUnlessInverted)
 }
 
 TEST_F(PreRenderThroughHost, CompSizeHoldsOnlyOnACollapsedLayer) {
-    Set(106, 2);  // "Comp Size"
-    Set(107, 4);
+    Set(kBufferExpansionMode, 2);  // "Comp Size"
+    Set(kAuxBufferExpansion, 4);
     struct Case {
         const char* what;
         AEGP_LayerFlags flags;
@@ -114,10 +116,10 @@ TEST_F(PreRenderThroughHost, CompSizeHoldsOnlyOnACollapsedLayer) {
 }
 
 TEST_F(PreRenderThroughHost, CheckoutIdsRectanglesAndProbes) {
-    Set(17, 2);  // "Lens Iris", so the iris is checked out too
-    const simhost::LayerId iris = AddLayer(smartfx_test::Solid(16, 8, {255, 255, 255, 255}), 90, 40, 39);
-    AddLayer(smartfx_test::Solid(12, 12, {255, 9, 9, 9}), 130, 60, 90);    // lens dirt at (30, 10)
-    AddLayer(smartfx_test::Solid(10, 10, {255, 9, 9, 9}), 110, 60, 32);    // mask at (10, 10)
+    Set(kGlowMode, kLensIris);  // so the iris is checked out too
+    const simhost::LayerId iris = AddLayer(smartfx_test::Solid(16, 8, {255, 255, 255, 255}), 90, 40, kIrisLayer);
+    AddLayer(smartfx_test::Solid(12, 12, {255, 9, 9, 9}), 130, 60, kLensDirtTexture);    // lens dirt at (30, 10)
+    AddLayer(smartfx_test::Solid(10, 10, {255, 9, 9, 9}), 110, 60, kMaskLayer);    // mask at (10, 10)
     (void)iris;
     const simhost::FrameResult r = Frame();
     ASSERT_EQ(r.preRender.err, PF_Err_NONE);

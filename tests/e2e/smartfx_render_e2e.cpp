@@ -14,6 +14,8 @@
 
 namespace {
 
+using namespace testsupport::param_index;
+
 using simhost::PixelDepth;
 using simhost::SimWorld;
 
@@ -77,10 +79,10 @@ TEST_F(RenderThroughHost, LuminanceInvertedMaskAtItsOffset) {
     SimWorld mask(20, 10, PixelDepth::k8);
     for (A_long y = 0; y < 10; ++y)
         for (A_long x = 0; x < 20; ++x) mask.At<PF_Pixel>(x, y) = x < 10 ? PF_Pixel{255, 255, 255, 255} : PF_Pixel{255, 0, 0, 0};
-    AddLayer(std::move(mask), 110, 70, 32);
-    Set(33, 2);   // "Luminance"
-    Set(34, 1);   // "Mask Invert"
-    Set(112, 0);  // no source composite, so the masking is the frame's only transfer
+    AddLayer(std::move(mask), 110, 70, kMaskLayer);
+    Set(kMaskMode, 2);  // "Luminance"
+    Set(kMaskInvert, 1);
+    Set(kSourceOpacity, 0);  // no source composite, so the masking is the frame's only transfer
     const simhost::FrameResult r = Frame();
     ASSERT_EQ(r.render.err, PF_Err_NONE) << r.render.return_msg;
     ASSERT_EQ(gTransfers.size(), 1u);
@@ -134,9 +136,9 @@ TEST_F(RenderThroughHost, SourceCompositeAtItsOpacityAndOffset) {
     const Case cases[] = {{"Screen at 100 %", 1, 100, 255}, {"Add at 50 %", 2, 50, 128}};
     for (const auto& c : cases) {
         gTransfers.clear();
-        Set(18, c.blend);
-        Set(112, c.opacity);
-        Set(20, 0);  // "Exposure"
+        Set(kBlendMode, c.blend);
+        Set(kSourceOpacity, c.opacity);
+        Set(kExposure, 0);
         const simhost::FrameResult r = Frame();
         ASSERT_EQ(r.render.err, PF_Err_NONE) << c.what;
         ASSERT_EQ(gTransfers.size(), 1u) << c.what;
@@ -151,8 +153,8 @@ TEST_F(RenderThroughHost, SourceCompositeAtItsOpacityAndOffset) {
 }
 
 TEST_F(RenderThroughHost, InterruptAtAnyAbortCheckEndsQuietly) {
-    AddLayer(smartfx_test::Solid(10, 10, {255, 255, 255, 255}), 100, 50, 32);  // a mask, so a matte is made
-    AddLayer(smartfx_test::Solid(8, 8, {255, 90, 90, 90}), 100, 50, 90);       // lens dirt
+    AddLayer(smartfx_test::Solid(10, 10, {255, 255, 255, 255}), 100, 50, kMaskLayer);  // a mask, so a matte is made
+    AddLayer(smartfx_test::Solid(8, 8, {255, 90, 90, 90}), 100, 50, kLensDirtTexture);       // lens dirt
     const int checksBefore = host().Faults().AbortChecks();
     const simhost::FrameResult plain = Frame();
     ASSERT_EQ(plain.render.err, PF_Err_NONE);
@@ -172,8 +174,8 @@ TEST_F(RenderThroughHost, InterruptAtAnyAbortCheckEndsQuietly) {
 }
 
 TEST_F(RenderThroughHost, FailureAtEveryHostCallReleasesEverything) {
-    AddLayer(smartfx_test::Solid(10, 10, {255, 255, 255, 255}), 100, 50, 32);
-    AddLayer(smartfx_test::Solid(8, 8, {255, 90, 90, 90}), 100, 50, 90);
+    AddLayer(smartfx_test::Solid(10, 10, {255, 255, 255, 255}), 100, 50, kMaskLayer);
+    AddLayer(smartfx_test::Solid(8, 8, {255, 90, 90, 90}), 100, 50, kLensDirtTexture);
     const char* calls[] = {"checkout_layer_pixels", "checkout_output", "fill",          "checkout_param",
                            "checkin_param",         "PF_GetPixelFormat", "PF_NewWorld", "transfer_rect",
                            "checkin_layer_pixels",  "iterate8"};
@@ -198,7 +200,7 @@ TEST_F(RenderThroughHost, FailureAtEveryHostCallReleasesEverything) {
 }
 
 TEST_F(RenderThroughHost, ThrownHostCodeMidFrameStillDisposesTheMatte) {
-    AddLayer(smartfx_test::Solid(10, 10, {255, 255, 255, 255}), 100, 50, 32);
+    AddLayer(smartfx_test::Solid(10, 10, {255, 255, 255, 255}), 100, 50, kMaskLayer);
     host().SetSuiteMissing(kPFWorldTransformSuite, kPFWorldTransformSuiteVersion1);
     const simhost::FrameResult r = Frame();
     EXPECT_EQ(r.render.err, PF_Err_BAD_CALLBACK_PARAM) << "the suite handler's code for a missing suite";
@@ -208,7 +210,7 @@ TEST_F(RenderThroughHost, ThrownHostCodeMidFrameStillDisposesTheMatte) {
 }
 
 TEST_F(RenderThroughHost, RefusedDisposalIsLoggedAndReturned) {
-    AddLayer(smartfx_test::Solid(10, 10, {255, 255, 255, 255}), 100, 50, 32);
+    AddLayer(smartfx_test::Solid(10, 10, {255, 255, 255, 255}), 100, 50, kMaskLayer);
     host().Faults().FailCall("PF_DisposeWorld");
     const simhost::FrameResult r = RunFrame();
     EXPECT_NE(r.render.err, PF_Err_NONE);

@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 #include "sdk/AE_EffectSuites.h"
@@ -11,7 +12,9 @@
 #include "simhost/ParamStore.h"
 #include "simhost/SmartRender.h"
 #include "simhost/WorldSuites.h"
-#include "support/SimHostFixture.h"
+#include "support/CaseNames.h"
+#include "support/EffectFrameTest.h"
+#include "support/EffectParamIndex.h"
 #include "support/views_TextBands.h"
 
 namespace {
@@ -21,14 +24,7 @@ using simhost::LayerId;
 using simhost::PixelDepth;
 using simhost::SimWorld;
 
-// Parameter indices of the effect's table.
-constexpr int kGlowMode = 17;
-constexpr int kRadius = 19;
-constexpr int kIrisLayer = 39;
-constexpr int kLensDirtLayer = 90;
-constexpr int kRepeatEdges = 95;
-constexpr int kViewWithIris = 110;  // 1 Final Result, 2 Glow Input, 4 View Iris, 6, 7, 8 the lens-dirt views
-constexpr int kView = 111;          // 1 Final Result, 2 Glow Input, 4, 5, 6 the lens-dirt views
+using namespace testsupport::param_index;
 
 SimWorld Solid(A_long w, A_long h, PF_Pixel p) {
     SimWorld world(w, h, PixelDepth::k8);
@@ -45,35 +41,25 @@ SimWorld Ramp(A_long w, A_long h, A_u_char alpha) {
     return world;
 }
 
-class ViewFrames : public testsupport::SimHostTest {
+class ViewFrames : public testsupport::EffectFrameTest {
 protected:
     void SetUp() override {
-        SimHostTest::SetUp();
-        simhost::Params(host());
-        simhost::Comp(host());  // the layers, and the layer and colour suites
-        simhost::Worlds(host());
-        ASSERT_EQ(host().Send(PF_Cmd_GLOBAL_SETUP).err, PF_Err_NONE);
-        ASSERT_EQ(host().Send(PF_Cmd_PARAMS_SETUP).err, PF_Err_NONE);
-        simhost::Params(host()).SetNumber(kRadius, 4);
-    }
-    void TearDown() override {
-        if (host_) {
-            EXPECT_EQ(host().Send(PF_Cmd_GLOBAL_SETDOWN).err, PF_Err_NONE);
-        }
-        SimHostTest::TearDown();
+        EffectFrameTest::SetUp();
+        if (HasFatalFailure()) return;
+        Set(kRadius, 4);
     }
 
     void LensIris(int viewWithIris) {
-        simhost::Params(host()).SetNumber(kGlowMode, 2);
-        simhost::Params(host()).SetNumber(kViewWithIris, viewWithIris);
+        Set(kGlowMode, kLensIris);
+        Set(kViewWithIris, viewWithIris);
     }
     void Exponential(int view) {
-        simhost::Params(host()).SetNumber(kGlowMode, 1);
-        simhost::Params(host()).SetNumber(kView, view);
+        Set(kGlowMode, kExponential);
+        Set(kView, view);
     }
 
     FrameResult Frame() {
-        FrameResult frame = simhost::RunSmartFrame(host());
+        FrameResult frame = RunFrame();
         EXPECT_EQ(frame.preRender.err, PF_Err_NONE) << frame.preRender.return_msg;
         EXPECT_TRUE(frame.rendered);
         EXPECT_EQ(frame.render.err, PF_Err_NONE) << frame.render.return_msg;
@@ -91,8 +77,8 @@ protected:
 
 TEST_F(ViewFrames, FinalResultWithoutIrisShowsOnlyTheWarning) {
     // A blue source would show through wherever the source composite, unmult or a glow touched the output.
-    simhost::Comp(host()).AddLayer(Solid(256, 176, {255, 0, 0, 255}), 0, 0, "input");
-    simhost::Comp(host()).SetLayerParam(kIrisLayer, 0);  // "none" chosen: the default is the effect's own layer
+    comp().AddLayer(Solid(256, 176, {255, 0, 0, 255}), 0, 0, "input");
+    comp().SetLayerParam(kIrisLayer, 0);  // "none" chosen: the default is the effect's own layer
     LensIris(1);
     host().ResetCounts();
     const FrameResult frame = Frame();
@@ -120,10 +106,9 @@ TEST_F(ViewFrames, FinalResultWithoutIrisShowsOnlyTheWarning) {
 }
 
 TEST_F(ViewFrames, ViewIrisShowsTheIrisAtItsPlaceOverOpaqueBlack) {
-    auto& comp = simhost::Comp(host());
-    comp.AddLayer(Solid(64, 48, {255, 0, 0, 255}), 0, 0, "input");
-    const LayerId iris = comp.AddLayer(Ramp(20, 12, 255), 30, 14, "iris");
-    comp.SetLayerParam(kIrisLayer, iris);
+    comp().AddLayer(Solid(64, 48, {255, 0, 0, 255}), 0, 0, "input");
+    const LayerId iris = comp().AddLayer(Ramp(20, 12, 255), 30, 14, "iris");
+    comp().SetLayerParam(kIrisLayer, iris);
     LensIris(4);
     const FrameResult frame = Frame();
     int irisPixels = 0;
@@ -145,14 +130,9 @@ TEST_F(ViewFrames, ViewIrisShowsTheIrisAtItsPlaceOverOpaqueBlack) {
     EXPECT_EQ(irisPixels, 20 * 12) << "the output covers the whole iris";
 }
 
-TEST_F(ViewFrames, LensDirtInputWithoutRepeatEdgesIsTransparentOutsideTheLayer) {
-    auto& comp = simhost::Comp(host());
-    comp.AddLayer(Solid(64, 48, {255, 0, 0, 255}), 0, 0, "input");
-    const LayerId dirt = comp.AddLayer(Ramp(24, 16, 200), 10, 20, "dirt");
-    comp.SetLayerParam(kLensDirtLayer, dirt);
-    simhost::Params(host()).SetNumber(kRepeatEdges, 0);
-    Exponential(4);
-    const FrameResult frame = Frame();
+// The "Lens Dirt Input" view of a dirt layer placed at (10, 20) with Repeat Edges off: the layer's own pixels
+// where it lies, transparent black everywhere else.
+void ExpectDirtInputOfARampAt10And20(const FrameResult& frame) {
     int dirtPixels = 0;
     for (A_long y = 0; y < frame.output.height(); ++y)
         for (A_long x = 0; x < frame.output.width(); ++x) {
@@ -167,12 +147,61 @@ TEST_F(ViewFrames, LensDirtInputWithoutRepeatEdgesIsTransparentOutsideTheLayer) 
                 ASSERT_EQ(p.alpha + p.red + p.green + p.blue, 0) << fx << "," << fy;
             }
         }
-    EXPECT_GT(dirtPixels, 0);
+    EXPECT_EQ(dirtPixels, 24 * 16) << "the output covers the whole dirt layer";
 }
+
+TEST_F(ViewFrames, LensDirtInputWithoutRepeatEdgesIsTransparentOutsideTheLayer) {
+    comp().AddLayer(Solid(64, 48, {255, 0, 0, 255}), 0, 0, "input");
+    comp().SetLayerParam(kLensDirtTexture, comp().AddLayer(Ramp(24, 16, 200), 10, 20, "dirt"));
+    Set(kLensDirtRepeatEdges, 0);
+    Exponential(4);
+    ExpectDirtInputOfARampAt10And20(Frame());
+}
+
+// Each glow mode reads the view from its own list, which numbers the lens-dirt views differently; the other
+// list is left at a different choice, as a project saved before the lists were kept in step may hold them.
+struct ViewListCase {
+    const char* what;
+    int glowMode;
+    int viewWithIris;  // the "Lens Iris" list
+    int view;          // the "Exponential" list
+    bool dirtInputShown;  // else the four warning lines of a lens-dirt matte without an iris
+};
+void PrintTo(const ViewListCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
+
+const ViewListCase kViewListCases[] = {
+    {"Lens Iris, Lens Dirt Input", kLensIris, 6, 1, true},
+    {"Exponential, Lens Dirt Input", kExponential, 4, 4, true},
+    {"Lens Iris, Lens Dirt Matte without an iris", kLensIris, 7, 1, false},
+    {"Lens Iris, Lens Dirt Matted without an iris", kLensIris, 8, 2, false},
+};
+
+class ViewLists : public ViewFrames, public ::testing::WithParamInterface<ViewListCase> {};
+
+TEST_P(ViewLists, EachGlowModeTakesTheLensDirtViewFromItsOwnList) {
+    const ViewListCase& c = GetParam();
+    // Tall enough for four warning lines; black, so that any yellow is text.
+    comp().AddLayer(Solid(240, 232, {255, 0, 0, 0}), 0, 0, "input");
+    comp().SetLayerParam(kLensDirtTexture, comp().AddLayer(Ramp(24, 16, 200), 10, 20, "dirt"));
+    comp().SetLayerParam(kIrisLayer, 0);
+    Set(kLensDirtRepeatEdges, 0);
+    Set(kGlowMode, c.glowMode);
+    Set(kViewWithIris, c.viewWithIris);
+    Set(kView, c.view);
+    const FrameResult frame = Frame();
+    if (c.dirtInputShown) {
+        ExpectDirtInputOfARampAt10And20(frame);
+    } else {
+        EXPECT_EQ(testsupport::TextBands(frame.output).size(), 4u);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ViewLists, ::testing::ValuesIn(kViewListCases),
+                         velloran_test::NameFromWhat<ViewListCase>);
 
 TEST_F(ViewFrames, NoWarningWhereNoneIsDue) {
     // A black frame glows black, so any yellow would be a warning line.
-    simhost::Comp(host()).AddLayer(Solid(200, 120, {255, 0, 0, 0}), 0, 0, "input");
+    comp().AddLayer(Solid(200, 120, {255, 0, 0, 0}), 0, 0, "input");
     struct Case {
         const char* what;
         int view;

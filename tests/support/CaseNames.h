@@ -7,6 +7,8 @@
 //     struct Case { const char* what; ... };
 //     void PrintTo(const Case& c, std::ostream* os) { PrintCase(c.what, os); }
 //     INSTANTIATE_TEST_SUITE_P(Cases, Suite, testing::ValuesIn(kCases), NameFromWhat<Case>);
+//
+// A case without one describes itself in its PrintTo and takes its name from that with NameFromPrintTo.
 #pragma once
 
 #include <cctype>
@@ -30,6 +32,13 @@ inline void PrintCase(const std::string& what, std::ostream* os) { *os << what; 
 template <typename Case>
 std::string NameFromWhat(const testing::TestParamInfo<Case>& info) {
     return CaseName(info.param.what);
+}
+
+// A name generator for cases without a description member: the name is what the case's PrintTo writes, so the
+// test list and the failure messages say the same thing.
+template <typename Case>
+std::string NameFromPrintTo(const testing::TestParamInfo<Case>& info) {
+    return CaseName(testing::PrintToString(info.param));
 }
 
 }  // namespace velloran_test
