@@ -10,7 +10,24 @@ CGLPixelFormatAttribute attributes_default[] = {kCGLPFAOpenGLProfile,
                                                 CGLPixelFormatAttribute(kCGLOGLPVersion_3_2_Core),
                                                 CGLPixelFormatAttribute(0)};
 
+// All of the effect's contexts live on one display, and so on one screen of Mesa's llvmpipe; sharing no
+// objects does not keep them apart there. Whenever a context maps a texture for the CPU (an upload, a
+// read-back), copies one (a same-size blit) or binds one for sampling, llvmpipe_flush_resource walks every
+// context of the screen and reads its binning state: the target it draws to and the lists of textures its
+// scenes hold. The thread that owns that other context writes the same state with no lock, and at the end of
+// a scene frees the blocks those lists live in. A walk that meets such a free reads freed memory: the process
+// dies with SIGSEGV in lp_scene_is_resource_referenced, under glTexSubImage2D, glBlitFramebuffer or
+// glReadPixels on one render thread while another renders. llvmpipe's own lock guards only the list of
+// contexts, so the effect keeps GL work on two of its contexts from overlapping: every stretch of GL
+// commands, and every make-current (which flushes), holds this lock.
+std::mutex& GLWork() {
+    static std::mutex work;
+    return work;
+}
+
 }  // namespace
+
+std::unique_lock<std::mutex> LockGLWork() { return std::unique_lock<std::mutex>(GLWork()); }
 
 VELLORAN_GL_EXPORT CGLContextObj CreateContext(CGLContextObj share, CGLPixelFormatAttribute* attributes) {
     CGLPixelFormatObj pixelFormat = nullptr;

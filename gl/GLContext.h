@@ -2,6 +2,8 @@
 // name with C linkage so that a host or a helper library can find them.
 #pragma once
 
+#include <mutex>
+
 #include "CGL.h"
 
 #define VELLORAN_GL_EXPORT extern "C" __attribute__((visibility("default")))
@@ -17,3 +19,7 @@ VELLORAN_GL_EXPORT int SetCurrentContext(CGLContextObj ctx);
 VELLORAN_GL_EXPORT CGLContextObj GetCurrentContext();
 // True exactly when ctx is not null.
 VELLORAN_GL_EXPORT bool IsContextValid(CGLContextObj ctx);
+
+// Held by a thread for as long as it issues GL commands on any of the effect's contexts, or makes, makes
+// current or destroys one; GLContext.cpp says which fault it keeps away. Not recursive.
+std::unique_lock<std::mutex> LockGLWork();

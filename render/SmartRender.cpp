@@ -5,6 +5,7 @@
 #include <glm/glm.hpp>
 #include <glm/gtc/matrix_transform.hpp>
 
+#include "gl/GLContext.h"
 #include "host/Handlers.h"
 #include "host/Messages.h"
 #include "host/Suites.h"
@@ -173,10 +174,14 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
         if (!p.viewDone && HasPixels(p.glowSourceWorldP) && HasPixels(p.output_worldP)) {
             if (!err) err = AbortCheck(in_data);
             GenVertexMatrices(&p);
-            if (p.glowMode == kGlowModeExponential) {
-                err = RenderExponentialChain(in_data, out_data, &p, err);
-            } else {
-                err = RenderLensIrisChain(in_data, out_data, extra, &p, err);
+            {
+                // The chains are the render's only GL work; their GL targets are gone when they return.
+                const std::unique_lock<std::mutex> glWork = LockGLWork();
+                if (p.glowMode == kGlowModeExponential) {
+                    err = RenderExponentialChain(in_data, out_data, &p, err);
+                } else {
+                    err = RenderLensIrisChain(in_data, out_data, extra, &p, err);
+                }
             }
             if (!err) err = AbortCheck(in_data);
             if (!err && p.lens_dirt_worldP) err = CompLensDirt(in_data, out_data, &p);

@@ -45,6 +45,7 @@ void tls_ctx_deleter::operator()(LocalGLStruct* record) const {
     if (!record->gl_ctx) return;
 
     const ThreadStateCalls& calls = Calls();
+    const std::unique_lock<std::mutex> glWork = LockGLWork();  // other threads may still be rendering
     SetCurrentContext(record->gl_ctx);
     // The pipeline object may hold GL objects of its own that it frees through the programs' context.
     if (record->blur_ctx) calls.deletePipeline(record->blur_ctx);
