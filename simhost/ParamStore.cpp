@@ -1,5 +1,7 @@
 #include "simhost/ParamStore.h"
 
+#include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -85,6 +87,69 @@ std::string ChoiceListing(const std::string& text) {
         if (!IsSeparator(choices[i]))
             listing += (listing.empty() ? "" : ", ") + std::to_string(i + 1) + " " + choices[i];
     return listing;
+}
+
+std::string Trimmed(const std::string& s) {
+    const size_t first = s.find_first_not_of(" \t");
+    if (first == std::string::npos) return "";
+    return s.substr(first, s.find_last_not_of(" \t") - first + 1);
+}
+
+std::string Lowered(std::string s) {
+    for (char& c : s) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+}
+
+bool SameIgnoringCase(const std::string& a, const std::string& b) { return Lowered(a) == Lowered(b); }
+
+// Digits only, as a user types an index; false for anything else. Nine digits at most: a longer number names no
+// parameter rather than wrapping onto one.
+bool ParseIndex(const std::string& key, int* index) {
+    if (key.empty() || key.find_first_not_of("0123456789") != std::string::npos) return false;
+    *index = key.size() > 9 ? -1 : std::atoi(key.c_str());
+    return true;
+}
+
+bool TakesValue(PF_ParamType type) {
+    switch (type) {
+        case PF_Param_SLIDER:
+        case PF_Param_FLOAT_SLIDER:
+        case PF_Param_ANGLE:
+        case PF_Param_CHECKBOX:
+        case PF_Param_COLOR:
+        case PF_Param_POPUP: return true;
+        default: return false;
+    }
+}
+
+// Edits (insert, delete, replace one character) from one name to the other, case aside.
+size_t EditDistance(const std::string& from, const std::string& to) {
+    const std::string a = Lowered(from), b = Lowered(to);
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// "in Style > Gamma Correction", or "at the top level": where the user finds the parameter in the window.
+std::string Placement(const std::vector<ParamDefinition>& defs, size_t index) {
+    std::vector<std::string> open;
+    for (size_t i = 1; i < index && i < defs.size(); ++i) {
+        if (defs[i].def.param_type == PF_Param_GROUP_START) open.push_back(defs[i].def.name);
+        if (defs[i].def.param_type == PF_Param_GROUP_END && !open.empty()) open.pop_back();
+    }
+    if (open.empty()) return "at the top level";
+    std::string path;
+    for (const std::string& group : open) path += (path.empty() ? "" : " > ") + (group.empty() ? "(unnamed)" : group);
+    return "in " + path;
 }
 
 bool ParseNumber(const std::string& s, double* v) {
@@ -230,33 +295,91 @@ int ParamStore::FindByName(const std::string& name) const {
     return found;
 }
 
-bool ParamStore::SetFromText(const std::string& assignment, std::string* error, std::string* warning) {
+int ParamStore::ResolveName(const std::string& rawKey, std::string* error) const {
+    const std::string key = Trimmed(rawKey);
+    const std::vector<ParamDefinition> defs = Definitions();
+    int index = -1;
+    if (ParseIndex(key, &index)) {
+        if (index < 1 || size_t(index) >= defs.size()) {
+            *error = "no parameter " + key;
+            return -1;
+        }
+        return index;
+    }
+    std::vector<size_t> settable, other;
+    for (size_t i = 1; i < defs.size(); ++i) {
+        const ParamDefinition& d = defs[i];
+        // A button shows its text, not its name, to the user.
+        const bool named = SameIgnoringCase(key, d.def.name) ||
+                           (d.def.param_type == PF_Param_BUTTON && SameIgnoringCase(key, d.text));
+        if (named && !key.empty()) (TakesValue(d.def.param_type) ? settable : other).push_back(i);
+    }
+    if (settable.size() == 1) return int(settable[0]);
+    if (settable.size() > 1) {
+        std::string which;
+        for (const size_t i : settable)
+            which += (which.empty() ? "" : ", ") + std::to_string(i) + " (" + KindName(defs[i].def.param_type) + " " +
+                     Placement(defs, i) + ")";
+        *error = "more than one parameter is named \"" + key + "\": " + which + "; give its index, as in --set " +
+                 std::to_string(settable[0]) + "=VALUE";
+        return -1;
+    }
+    if (!other.empty()) {
+        const ParamDefinition& d = defs[other[0]];
+        switch (d.def.param_type) {
+            case PF_Param_GROUP_START: *error = "\"" + key + "\" is a group of parameters, not one that takes a value"; break;
+            case PF_Param_BUTTON: *error = "\"" + key + "\" is a button, which takes no value"; break;
+            case PF_Param_LAYER: *error = "\"" + key + "\" is a layer, given as an image file (see --help)"; break;
+            default: *error = "\"" + key + "\" takes no value"; break;
+        }
+        return -1;
+    }
+    // The names a slip of the keyboard is likely to have meant: the closest ones, when close at all.
+    size_t best = std::string::npos;
+    std::vector<std::string> nearest;
+    for (size_t i = 1; i < defs.size(); ++i) {
+        const std::string name = defs[i].def.name;
+        if (!TakesValue(defs[i].def.param_type) || name.empty()) continue;
+        const size_t distance = EditDistance(key, name);
+        if (distance > std::max<size_t>(2, name.size() / 3)) continue;
+        if (distance < best) {
+            best = distance;
+            nearest.clear();
+        }
+        if (distance == best && std::find(nearest.begin(), nearest.end(), name) == nearest.end()) nearest.push_back(name);
+    }
+    *error = "no parameter is named \"" + key + "\"";
+    if (nearest.empty()) {
+        *error += " (see --list-params)";
+    } else {
+        *error += "; did you mean ";
+        for (size_t i = 0; i < nearest.size(); ++i)
+            *error += (i == 0 ? "" : i + 1 == nearest.size() ? " or " : ", ") + ("\"" + nearest[i] + "\"");
+        *error += "?";
+    }
+    return -1;
+}
+
+bool ParamStore::SetFromText(const std::string& assignment, std::string* error, std::string* warning, int* setIndex) {
     if (warning) warning->clear();
     const size_t eq = assignment.rfind('=');
-    if (eq == std::string::npos || eq == 0) {
+    if (eq == std::string::npos || Trimmed(assignment.substr(0, eq)).empty()) {
         *error = "expected INDEX=VALUE or \"Name=VALUE\": " + assignment;
         return false;
     }
-    const std::string key = assignment.substr(0, eq);
-    const std::string text = assignment.substr(eq + 1);
+    const std::string key = Trimmed(assignment.substr(0, eq));
+    const std::string text = Trimmed(assignment.substr(eq + 1));
     double number = 0;
-    int index = -1;
-    if (!key.empty() && key.find_first_not_of("0123456789") == std::string::npos) {
-        // A number too long for an index names no parameter rather than wrapping onto one.
-        index = key.size() > 9 ? -1 : std::atoi(key.c_str());
-    } else {
-        index = FindByName(key);
-        if (index < 0) {
-            *error = "no parameter, or more than one, is named \"" + key + "\"";
-            return false;
-        }
-    }
-    if (index < 1 || index >= Count()) {
-        *error = "no parameter " + key;
-        return false;
-    }
+    const int index = ResolveName(key, error);
+    if (index < 0) return false;
+    if (setIndex) *setIndex = index;
     const ParamDefinition d = Definitions()[size_t(index)];
     const PF_ParamType type = d.def.param_type;
+    if (!TakesValue(type)) {
+        const std::string shown = type == PF_Param_BUTTON ? d.text : std::string(d.def.name);
+        *error = "parameter " + key + " (\"" + shown + "\", a " + KindName(type) + ") takes no value";
+        return false;
+    }
     try {
         if (type == PF_Param_COLOR) {
             // Exactly six hex digits: a scanf-style reader lets spaces, signs and a stray letter through.
@@ -269,13 +392,15 @@ bool ParamStore::SetFromText(const std::string& assignment, std::string* error, 
             SetColor(index, PF_Pixel{255, A_u_char(rgb >> 16), A_u_char(rgb >> 8), A_u_char(rgb)});
             return true;
         }
-        if (type == PF_Param_CHECKBOX && !ParseNumber(text, &number)) {
-            if (text == "on" || text == "true") {
+        if (type == PF_Param_CHECKBOX) {
+            // Only the two states a checkbox has: a stray "2" or "-1" is a slip, not "on".
+            const std::string state = Lowered(text);
+            if (state == "on" || state == "true" || state == "1") {
                 number = 1;
-            } else if (text == "off" || text == "false") {
+            } else if (state == "off" || state == "false" || state == "0") {
                 number = 0;
             } else {
-                *error = "a checkbox is on or off: " + text;
+                *error = "a checkbox is on or off (or 1 or 0, true or false): " + text;
                 return false;
             }
         } else if (type == PF_Param_POPUP) {
@@ -296,7 +421,7 @@ bool ParamStore::SetFromText(const std::string& assignment, std::string* error, 
             } else {
                 number = 0;
                 for (size_t i = 0; i < choices.size(); ++i)
-                    if (choices[i] == text && !IsSeparator(text)) number = double(i + 1);
+                    if (SameIgnoringCase(choices[i], text) && !IsSeparator(text)) number = double(i + 1);
                 if (number == 0) {
                     *error = "\"" + text + "\"" + refusal;
                     return false;

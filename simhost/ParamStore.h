@@ -51,12 +51,19 @@ public:
     void SetColor(int index, PF_Pixel color);
     // The index of the one parameter with this name; -1 when none or several have it.
     int FindByName(const std::string& name) const;
-    // "INDEX=VALUE" or "Name=VALUE" (the name unique); popups take a choice number or its text (never a
-    // separator, never a fraction: the refusal lists the choices), checkboxes on/off/true/false/1/0, colours
-    // #RRGGBB in hex. On failure returns false with the reason. A slider's value outside its valid range, or an
-    // angle beyond what the fixed-point value holds, is clamped, as a host clamps what the user types, and
-    // `warning` (when given) says so; a value that is not a finite number is refused.
-    bool SetFromText(const std::string& assignment, std::string* error, std::string* warning = nullptr);
+    // The parameter a user means by `key`: an index ("19"), or a name matched without regard to case or to
+    // spaces around it, among the parameters that take a value. -1 with the reason when there is none: the
+    // nearest names where nothing matches, each index with its group where several share the name, and what
+    // a group, button or layer of that name is where it takes no value.
+    int ResolveName(const std::string& key, std::string* error) const;
+    // "INDEX=VALUE" or "Name=VALUE" (the name as ResolveName takes it); popups take a choice number or its
+    // text (never a separator, never a fraction: the refusal lists the choices), checkboxes on/off/true/false/
+    // 1/0, colours #RRGGBB in hex. On failure returns false with the reason. A slider's value outside its valid
+    // range, or an angle beyond what the fixed-point value holds, is clamped, as a host clamps what the user
+    // types, and `warning` (when given) says so; a value that is not a finite number is refused. `index`, when
+    // given, receives the parameter set.
+    bool SetFromText(const std::string& assignment, std::string* error, std::string* warning = nullptr,
+                     int* index = nullptr);
 
     // Checkouts so far, checkouts not yet checked in, the time of the last one.
     int Checkouts() const;

@@ -1,9 +1,7 @@
 // --controls of velloran-render: prints the effect-controls window as the user would see it (each control
 // shown or hidden, enabled or greyed out, and its name), after the parameters given with --set were changed
 // the way a user changes them: the change command for each, then the window's update.
-#include <cctype>
 #include <cstdio>
-#include <cstdlib>
 #include <stdexcept>
 #include <string>
 
@@ -12,14 +10,6 @@
 #include "simhost/tool/Options.h"
 
 namespace {
-
-// The parameter an assignment names: "INDEX=VALUE" or a unique "Name=VALUE"; -1 when none.
-int AssignedIndex(const simhost::ParamStore& store, const std::string& assignment) {
-    const std::string target = assignment.substr(0, assignment.find('='));
-    if (!target.empty() && target.find_first_not_of("0123456789") == std::string::npos)
-        return target.size() > 9 ? -1 : std::atoi(target.c_str());  // too long to be any parameter's index
-    return store.FindByName(target);
-}
 
 const bool kControlsAdded = velloran_tool::AddOption(
     {"--controls", nullptr,
@@ -37,10 +27,9 @@ const bool kStepAdded = velloran_tool::AddBeforeFrameStep([](simhost::SimHost& h
         for (const std::string& assignment : sets->second) {
             if (r.err) break;
             std::string error;
-            const int index = AssignedIndex(store, assignment);
-            if (index < 1 || !store.SetFromText(assignment, &error))
-                throw std::invalid_argument("--set " + assignment + ": " +
-                                            (error.empty() ? "no such parameter" : error));
+            int index = 0;
+            if (!store.SetFromText(assignment, &error, nullptr, &index))
+                throw std::invalid_argument("--set " + assignment + ": " + error);
             r = controls.UserChanged(index);
         }
     }

@@ -33,10 +33,9 @@ void SetOutput(ToolState& s, const std::string& v) {
 
 std::vector<ToolOption>& Table() {
     static std::vector<ToolOption> table = {
-        {"--about", nullptr, "print the effect's About text",
+        {"--about", nullptr, "print the effect's About text (and render nothing)",
          [](ToolState& s, const std::string&) { s.about = true; }},
-        {"--output", "FILE", "write the frame to FILE, .png (8 bits) or .exr (32-bit float); default out.png",
-         SetOutput},
+        {"--output", "FILE", "write the frame to FILE, .png or .exr; default out.png", SetOutput},
         {"-o", "FILE", "same as --output", SetOutput},
         {"--scene-depth", "8|32", "bit depth of the built-in test scene (default 32)",
          [](ToolState& s, const std::string& v) {
@@ -57,7 +56,13 @@ std::vector<ToolOption>& Table() {
              s.sceneWidth = w;
              s.sceneHeight = h;
          }},
+        {"--verbose", nullptr, "print the time each stage of the frame took (pre-render, render, writing)",
+         [](ToolState& s, const std::string&) { s.verbose = true; }},
+        {"-v", nullptr, "same as --verbose", [](ToolState& s, const std::string&) { s.verbose = true; }},
+        {"--version", nullptr, "print the effect's name and version",
+         [](ToolState& s, const std::string&) { s.version = true; }},
         {"--help", nullptr, "show this text", [](ToolState& s, const std::string&) { s.help = true; }},
+        {"-h", nullptr, "same as --help", [](ToolState& s, const std::string&) { s.help = true; }},
     };
     return table;
 }
@@ -131,21 +136,6 @@ void CheckInputFiles(const ToolState& state) {
     }
 }
 
-std::string TemporaryNameBeside(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    const std::string folder = slash == std::string::npos ? "" : path.substr(0, slash + 1);
-    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    const size_t dot = name.rfind('.');
-    const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
-    const std::string ending = dot == std::string::npos ? "" : name.substr(dot);
-    const std::string tail = ".partial-" + std::to_string(::getpid()) + ending;
-    // A legal name of the longest length must still get a legal temporary name beside it.
-    const long longest = ::pathconf(folder.empty() ? "." : folder.c_str(), _PC_NAME_MAX);
-    const size_t limit = longest > 0 ? size_t(longest) : size_t(NAME_MAX);
-    const size_t room = limit > 1 + tail.size() ? limit - 1 - tail.size() : 0;
-    return folder + "." + stem.substr(0, room) + tail;
-}
-
 std::string HelpText() {
     std::string text = "usage: velloran-render [options] [input.png|input.exr]\n"
                        "Loads the effect's bundle into the simulated host and renders one frame of the input\n"
@@ -155,6 +145,13 @@ std::string HelpText() {
         if (left.size() < 24) left.resize(24, ' ');
         text += left + " " + o.help + "\n";
     }
+    text += "\nOutput files:\n"
+            "  PNG   an 8-bit frame is written with 8 bits a channel; a 32-bit frame gets 16 bits a channel.\n"
+            "  EXR   32-bit float; the input frame is the file's display window and the frame the glow grew\n"
+            "        to is its data window.\n"
+            "--about, --list-params and --controls print and exit without rendering or writing a file.\n"
+            "Parameter names match without regard to case; a name several parameters share needs the index.\n"
+            "On a terminal, a frame that takes more than a few seconds shows its progress on one line.\n";
     return text;
 }
 
@@ -170,13 +167,16 @@ bool AddBeforeFrameStep(HostStep step, int order) {
     return true;
 }
 
-const std::vector<HostStep>& BeforeFrameSteps() {
-    static std::vector<HostStep> ordered;
+std::vector<HostStep> BeforeFrameSteps() {
     std::vector<std::pair<int, HostStep>> steps = Steps();
     std::stable_sort(steps.begin(), steps.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    ordered.clear();
+    std::vector<HostStep> ordered;
     for (auto& s : steps) ordered.push_back(std::move(s.second));
     return ordered;
+}
+
+bool PrintsOnly(const ToolState& state) {
+    return state.about || state.extra.count("--list-params") || state.extra.count("--controls");
 }
 
 }  // namespace velloran_tool

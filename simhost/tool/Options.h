@@ -20,6 +20,8 @@ struct ToolState {
     std::string output = "out.png";  // .png or .exr
     bool about = false;
     bool help = false;
+    bool version = false;
+    bool verbose = false;  // each stage's time as a plain line
     simhost::PixelDepth sceneDepth = simhost::PixelDepth::k32f;
     A_long sceneWidth = 192, sceneHeight = 128;
     std::map<std::string, std::vector<std::string>> extra;  // values of options added by other tool files
@@ -42,10 +44,10 @@ const std::vector<ToolOption>& Options();
 ToolState ParseCommandLine(int argc, char** argv);
 // Throws std::runtime_error naming the first input file that cannot be read, and why.
 void CheckInputFiles(const ToolState& state);
-// A name in the same folder as `path`, with the same ending (which chooses the image format), that no other
-// run of the tool uses at the same time, and no longer than a file name may be (the stem is shortened).
-std::string TemporaryNameBeside(const std::string& path);
 std::string HelpText();
+// True when the command line asks only for text (--about, --list-params, --controls): no frame is rendered
+// and no file written.
+bool PrintsOnly(const ToolState& state);
 
 // Renders one frame of `input` into `output` (a world of the same size and depth) through the host.
 using FrameRenderer =
@@ -61,6 +63,6 @@ using HostStep = std::function<PF_Err(simhost::SimHost&, const ToolState&)>;
 // Steps run in rising `order`, those of one order as added: a step that reads what another sets up (the
 // controls window reads the attached layers) asks for a later order.
 bool AddBeforeFrameStep(HostStep step, int order = 0);
-const std::vector<HostStep>& BeforeFrameSteps();
+std::vector<HostStep> BeforeFrameSteps();
 
 }  // namespace velloran_tool

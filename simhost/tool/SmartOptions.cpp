@@ -2,18 +2,24 @@
 // relative to the input (--mask FILE[@X,Y], --iris, --dirt), the frame's bit depth and downsample factor; the
 // frame itself goes through the smart pre-render and render, and the output is written at the size the effect
 // asked for (its grown result rectangle), not the input's.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
-#include <regex>
 #include <stdexcept>
 #include <string>
 
 #include "simhost/Composition.h"
 #include "simhost/ImageIO.h"
+#include "simhost/ParamStore.h"
 #include "simhost/SmartRender.h"
+#include "simhost/tool/DrawnText.h"
 #include "simhost/tool/Options.h"
+#include "simhost/tool/Progress.h"
 #include "simhost/tool/RendererLine.h"
 
 namespace {
@@ -48,17 +54,37 @@ A_long Coordinate(const std::string& digits, const std::string& value) {
     return A_long(n);
 }
 
-// "FILE@X,Y" or "FILE"; a file name may itself hold an '@' when no position follows it.
+// A whole number as a coordinate is written: an optional minus and digits.
+bool IsWholeNumber(const std::string& text) {
+    const size_t digits = !text.empty() && text[0] == '-' ? 1 : 0;
+    return text.size() > digits && text.find_first_not_of("0123456789", digits) == std::string::npos;
+}
+
+// "FILE@X,Y" or "FILE". A file name may itself hold an '@' ("photo@2x.png"): the text after the last '@' is
+// taken as a position when the whole value is no file and that text starts as a position does (a digit, a
+// sign, a comma or nothing), and then it must be one.
 Placed ParsePlaced(const std::string& value) {
-    static const std::regex position(R"(^(.*)@(-?[0-9]+),(-?[0-9]+)$)");
-    std::smatch m;
     Placed p;
-    if (std::regex_match(value, m, position)) {
-        p.file = m[1];
-        p.x = Coordinate(m[2], value);
-        p.y = Coordinate(m[3], value);
-    } else {
-        p.file = value;
+    p.file = value;
+    const size_t at = value.rfind('@');
+    struct stat info {};
+    if (at != std::string::npos && ::stat(value.c_str(), &info) != 0) {
+        const std::string position = value.substr(at + 1);
+        const bool meantAsPosition = position.empty() || position.find(',') != std::string::npos ||
+                                     std::isdigit(static_cast<unsigned char>(position[0])) || position[0] == '-' ||
+                                     position[0] == '+';
+        if (meantAsPosition) {
+            const size_t comma = position.find(',');
+            const std::string x = comma == std::string::npos ? "" : position.substr(0, comma);
+            const std::string y = comma == std::string::npos ? "" : position.substr(comma + 1);
+            if (!IsWholeNumber(x) || !IsWholeNumber(y))
+                throw std::invalid_argument("the layer position in \"" + value +
+                                            "\" is malformed: give FILE@X,Y with whole numbers, as in " +
+                                            value.substr(0, at) + "@10,20");
+            p.file = value.substr(0, at);
+            p.x = Coordinate(x, value);
+            p.y = Coordinate(y, value);
+        }
     }
     if (p.file.empty()) throw std::invalid_argument("a layer option needs FILE[@X,Y], got \"" + value + "\"");
     return p;
@@ -68,7 +94,19 @@ const bool kLayersAdded = [] {
     for (const LayerOption& o : kLayerOptions) {
         const std::string name = o.name;
         velloran_tool::AddOption({o.name, "FILE[@X,Y]", o.help, [name](ToolState& s, const std::string& v) {
-                                      s.inputFiles.push_back(ParsePlaced(v).file);
+                                      const Placed placed = ParsePlaced(v);
+                                      auto given = s.extra.find(name);
+                                      if (given != s.extra.end() && !given->second.empty()) {
+                                          // Only the layer the frame will have must be readable.
+                                          const std::string earlier = ParsePlaced(given->second.back()).file;
+                                          auto file = std::find(s.inputFiles.begin(), s.inputFiles.end(), earlier);
+                                          if (file != s.inputFiles.end()) s.inputFiles.erase(file);
+                                          std::fprintf(stderr,
+                                                       "velloran-render: warning: %s given more than once; the "
+                                                       "last one, %s, is used\n",
+                                                       name.c_str(), v.c_str());
+                                      }
+                                      s.inputFiles.push_back(placed.file);
                                       s.extra[name] = {v};
                                   }});
     }
@@ -140,6 +178,49 @@ std::string WhyEmpty(simhost::Composition& comp) {
     return "";
 }
 
+// "Glow Mode" and "Mask Mode", whose choices decide what the iris and the mask layers do.
+constexpr PF_ParamIndex kGlowModeParam = 17, kMaskModeParam = 33;
+constexpr PF_ParamValue kLensIrisMode = 2, kAlphaMaskMode = 1;
+
+bool FullyOpaque(const simhost::SimWorld& pixels) {
+    for (A_long y = 0; y < pixels.height(); ++y)
+        for (A_long x = 0; x < pixels.width(); ++x)
+            if (pixels.GetFloat(x, y).alpha < 1.f) return false;
+    return true;
+}
+
+// What the picture alone would not tell: a layer given that the frame never read, and a mask that masks
+// nothing where it is read.
+void WarnAboutLayers(simhost::SimHost& host, const ToolState& state, const simhost::FrameResult& frame) {
+    simhost::Composition& comp = simhost::Comp(host);
+    for (const LayerOption& o : kLayerOptions) {
+        const std::string* given = Value(state, o.name);
+        if (!given) continue;
+        bool read = false;
+        for (const A_long id : frame.pixelCheckouts) {
+            const simhost::LayerCheckout* checkout = frame.Checkout(id);
+            read = read || (checkout && checkout->index == o.index && checkout->layer != 0);
+        }
+        if (!read) {
+            std::string why;
+            if (o.index == kLayerOptions[1].index &&
+                simhost::Params(host).Value(kGlowModeParam).u.pd.value != kLensIrisMode)
+                why = " (the iris shapes the glow only with \"Glow Mode=Lens Iris\")";
+            std::fprintf(stderr, "velloran-render: warning: %s %s: this frame does not use that layer%s\n", o.name,
+                         given->c_str(), why.c_str());
+            continue;
+        }
+        if (o.index != kLayerOptions[0].index) continue;
+        const simhost::CompLayer* mask = comp.Find(comp.LayerForParam(o.index));
+        if (mask && simhost::Params(host).Value(kMaskModeParam).u.pd.value == kAlphaMaskMode &&
+            FullyOpaque(mask->pixels))
+            std::fprintf(stderr,
+                         "velloran-render: warning: the mask %s is opaque everywhere, so by its alpha it masks "
+                         "nothing; to mask by brightness, add --set \"Mask Mode=Luminance\"\n",
+                         mask->name.c_str());
+    }
+}
+
 PF_Err RenderSmartFrame(simhost::SimHost& host, const ToolState& state, const simhost::SimWorld& input,
                         simhost::SimWorld& output) {
     simhost::Composition& comp = simhost::Comp(host);
@@ -157,9 +238,15 @@ PF_Err RenderSmartFrame(simhost::SimHost& host, const ToolState& state, const si
         const long long width = (long long)pre.result_rect.right - pre.result_rect.left,
                         height = (long long)pre.result_rect.bottom - pre.result_rect.top;
         tooLarge = largest > 0 && (width > largest || height > largest);
+        if (!tooLarge) velloran_tool::EnterStage("render");
         return !tooLarge;
     };
+    velloran_tool::EnterStage("pre-render");
     simhost::FrameResult frame = simhost::RunSmartFrame(host, request);
+    velloran_tool::EnterStage("writing");
+    // A warning drawn into the frame is also said where a user running the tool reads.
+    for (const std::string& line : velloran_tool::TakeDrawnText())
+        std::fprintf(stderr, "velloran-render: warning: the frame shows: %s\n", line.c_str());
     if (tooLarge) {
         const PF_LRect& r = frame.preRenderOutput.result_rect;
         throw std::runtime_error("the frame's output of " + std::to_string((long long)r.right - r.left) + "x" +
@@ -183,6 +270,7 @@ PF_Err RenderSmartFrame(simhost::SimHost& host, const ToolState& state, const si
                  int(pre.result_rect.left), int(pre.result_rect.top), int(pre.result_rect.right),
                  int(pre.result_rect.bottom), int(request.bitdepth), int(request.downsampleX));
     velloran_tool::PrintRenderer();
+    WarnAboutLayers(host, state, frame);
     if (frame.output.width() <= 0 || frame.output.height() <= 0)
         throw std::runtime_error("the effect produced nothing to show for this input" + WhyEmpty(comp));
     output = std::move(frame.output);

@@ -12,6 +12,7 @@
 #include "simhost/SimHost.h"
 #include "simhost/tool/Options.h"
 #include "simhost/tool/OutputFile.h"
+#include "simhost/tool/Progress.h"
 
 namespace {
 
@@ -65,6 +66,12 @@ int Run(const ToolState& state) {
     if (!Check(setup.err, &setup, "global setup")) return 1;
 
     int status = 0;
+    if (state.version) {
+        // The name the effect registered under and the version it gives at global setup.
+        const A_u_long word = setup.out.my_version;
+        std::printf("%s v%u.%u.%u\n", host.registration().effect_name.c_str(), unsigned(word >> 19) & 0x1Fu,
+                    unsigned(word >> 15) & 0xFu, unsigned(word >> 11) & 0xFu);
+    }
     if (state.about) {
         const simhost::CommandResult about = host.Send(PF_Cmd_ABOUT);
         if (Check(about.err, &about, "About"))
@@ -73,14 +80,16 @@ int Run(const ToolState& state) {
             status = 1;
     }
 
-    if (status == 0) {
+    // The version alone needs no parameters and no frame.
+    const bool versionOnly = state.version && !velloran_tool::PrintsOnly(state);
+    if (status == 0 && !versionOnly) {
         const simhost::CommandResult params = host.Send(PF_Cmd_PARAMS_SETUP);
         ShowMessage(params);
         if (!Check(params.err, &params, "parameter setup")) status = 1;
     }
     // A step that fails has said why on its own line; a second, vaguer line would only bury it.
     for (const auto& step : velloran_tool::BeforeFrameSteps()) {
-        if (status != 0) break;
+        if (status != 0 || versionOnly) break;
         try {
             if (step(host, state) != PF_Err_NONE) status = 1;
         } catch (const std::invalid_argument& e) {
@@ -92,7 +101,9 @@ int Run(const ToolState& state) {
         }
     }
 
-    if (status == 0) {
+    // Text asked for is all there is to do: a frame nobody asked for would cost its render and overwrite a file.
+    if (status == 0 && !versionOnly && !velloran_tool::PrintsOnly(state)) {
+        velloran_tool::SetVerboseProgress(state.verbose);
         try {
             status = RenderAndWrite(host, state);
         } catch (const std::exception& e) {
@@ -100,6 +111,7 @@ int Run(const ToolState& state) {
             std::fprintf(stderr, "velloran-render: %s\n", e.what());
             status = 1;
         }
+        velloran_tool::EndProgress();
     }
 
     const simhost::CommandResult setdown = host.Send(PF_Cmd_GLOBAL_SETDOWN);

@@ -18,6 +18,7 @@
 #include "simhost/RenderThreads.h"
 #include "simhost/SmartRender.h"
 #include "simhost/WorldSuites.h"
+#include "support/CaseNames.h"
 #include "support/EffectFrameTest.h"
 #include "support/EffectParamIndex.h"
 #include "support/SimHostFixture.h"
@@ -236,57 +237,93 @@ TEST_F(BadInput, NonFiniteInputPixelsCountAsZero) {
     }
 }
 
-// Every parameter the effect registered, at the smallest and the largest value the host lets the user set,
-// in both glow modes, one at a time from the defaults. The host asks only for the input's own rectangle, so a
-// glow that reaches far does not make the frame huge.
-TEST_F(BadInput, EveryParameterAtItsValidMinimumAndMaximum) {
+// Every parameter the user can set (sliders, popups, checkboxes) but the glow mode, which each case sweeps itself.
+struct SweptParameter {
+    int index;
+    const char* name;
+};
+const SweptParameter kSweptParameters[] = {
+    {18, "Blend Mode"}, {19, "Radius"}, {20, "Exposure"}, {24, "Threshold"}, {25, "Threshold Smooth"},
+    {26, "Saturation Bias"}, {33, "Mask Mode"}, {34, "Mask Invert"}, {44, "Iris Sampling Quality"},
+    {45, "Iris Iterations"}, {46, "Radii Easing"}, {53, "Auto Detect Gamma"}, {54, "Gamma Correction"},
+    {59, "Aspect Ratio"}, {60, "Enable Angle"}, {65, "Enable Pixel Aberration"}, {66, "Aberration Channels"},
+    {67, "Pixel Offset"}, {68, "Enable Glow Aberration"}, {69, "Multiply Red"}, {70, "Multiply Green"},
+    {71, "Multiply Blue"}, {76, "Tint Mode"}, {77, "Tint Blend Mode"}, {81, "Tint Strength"}, {85, "Operation"},
+    {86, "Mix"}, {91, "Opacity"}, {92, "Inherit Glow Color"}, {93, "Matte Exposure"}, {94, "Matte Gamma"},
+    {95, "Repeat Edges"}, {100, "Quality Preset"}, {101, "Quality Preset Iris"}, {102, "Half Float"},
+    {103, "Resolution"}, {104, "Steps Multiplier"}, {105, "Glow Iterations"}, {106, "Buffer Expansion Mode"},
+    {107, "Aux Buffer Expansion"}, {110, "View"}, {111, "View"}, {112, "Source Opacity"}, {113, "Unmult"},
+    {115, "Pre Proc Solid Fill"}, {116, "Iris Sample Quality"}, {117, "Debug View"},
+    {118, "Draw Dimensions Comp UI"}, {119, "Show Buffers"}, {120, "cout PreRender Rects"},
+    {121, "cout Buffer Dims"}, {122, "Shaders Per Frame"}, {123, "Edge Behaviour (Deprecated)"},
+    {124, "Renderer (Deprecated)"}, {125, "Metal GPU Capture"}, {126, "Simplified Exposure"},
+    {127, "Iris Cull Small Values"}, {128, "Left"}, {129, "Top"}, {130, "Right"}, {131, "Bottom"},
+    {134, "Gamma Correction"}, {136, "Enable Astigmatism"}, {137, "Force Square Ratio"}, {138, "View Focal Point"},
+    {139, "Focal Length"}, {140, "Focal Falloff"}, {142, "Lens View"}, {143, ""}, {144, "Enable"},
+    {145, "Blend Mode"}, {146, "Enable"}, {147, "Inner/Outer Bias"}, {148, "Threshold Mode"}, {149, "Deprecated"},
+    {150, "Deprecated"}, {151, "Deprecated"}, {152, "Deprecated"}, {153, "Render Quality (Quantization)"},
+};
+void PrintTo(const SweptParameter& p, std::ostream* os) { *os << p.name << " (" << p.index << ")"; }
+std::string SweptName(const testing::TestParamInfo<SweptParameter>& info) {
+    return velloran_test::CaseName(std::string(info.param.name) + "_" + std::to_string(info.param.index));
+}
+
+class EveryParameter : public BadInput, public testing::WithParamInterface<SweptParameter> {};
+
+// The table above is the effect's list: a parameter added or moved is swept, not skipped in silence.
+TEST_F(BadInput, SweptParametersAreEveryOneTheUserCanSet) {
+    std::vector<std::string> expected, swept;
+    const std::vector<simhost::ParamDefinition> definitions = simhost::Params(host()).Definitions();
+    for (size_t index = 1; index < definitions.size(); ++index) {
+        const PF_ParamType type = definitions[index].def.param_type;
+        if (int(index) == kGlowMode) continue;
+        if (type == PF_Param_FLOAT_SLIDER || type == PF_Param_SLIDER || type == PF_Param_POPUP ||
+            type == PF_Param_CHECKBOX)
+            expected.push_back(std::to_string(index) + " " + definitions[index].def.name);
+    }
+    for (const SweptParameter& p : kSweptParameters) swept.push_back(std::to_string(p.index) + " " + p.name);
+    EXPECT_EQ(swept, expected);
+}
+
+// Each parameter at the smallest and the largest value the host lets the user set, in both glow modes, from
+// the defaults. The host asks only for the input's own rectangle, so a glow that reaches far does not make
+// the frame huge.
+TEST_P(EveryParameter, AtItsValidMinimumAndMaximum) {
+    const int index = GetParam().index;
     simhost::ParamStore& store = simhost::Params(host());
     SetInput(Scene(24, 24));
     comp().SetLayerParam(kLensDirtTexture, comp().AddLayer(Scene(10, 10), 2, 2, "dirt"));
     simhost::FrameRequest request;
     request.outputRect = PF_LRect{0, 0, 24, 24};
-    int tried = 0;
-    const std::vector<simhost::ParamDefinition> definitions = store.Definitions();
+    const PF_ParamDef def = store.Definitions().at(size_t(index)).def;
+    ASSERT_STREQ(def.name, GetParam().name) << "the table no longer matches the effect's parameters";
+    std::vector<double> ends;
+    switch (def.param_type) {
+        case PF_Param_FLOAT_SLIDER: ends = {def.u.fs_d.valid_min, def.u.fs_d.valid_max}; break;
+        case PF_Param_SLIDER: ends = {double(def.u.sd.valid_min), double(def.u.sd.valid_max)}; break;
+        case PF_Param_POPUP: ends = {1, double(def.u.pd.num_choices)}; break;
+        case PF_Param_CHECKBOX: ends = {0, 1}; break;
+        default: FAIL() << "parameter " << index << " takes no value";
+    }
+    // The largest Radius and Aux Buffer Expansion grow the GL buffers by thousands of pixels on every side
+    // whatever the output: at full resolution that is half a minute on a software renderer, so those two
+    // render at 1/8 resolution, where the same values still reach far past the frame.
+    request.downsampleX = request.downsampleY = index == kRadius || index == kAuxBufferExpansion ? 8 : 1;
     for (const int mode : {1, 2}) {
-        for (size_t index = 1; index < definitions.size(); ++index) {
-            const PF_ParamDef& def = definitions[index].def;
-            std::vector<double> ends;
-            switch (def.param_type) {
-                case PF_Param_FLOAT_SLIDER: ends = {def.u.fs_d.valid_min, def.u.fs_d.valid_max}; break;
-                case PF_Param_SLIDER: ends = {double(def.u.sd.valid_min), double(def.u.sd.valid_max)}; break;
-                case PF_Param_POPUP: ends = {1, double(def.u.pd.num_choices)}; break;
-                case PF_Param_CHECKBOX: ends = {0, 1}; break;
-                default: continue;
-            }
-            if (int(index) == kGlowMode) continue;  // the loop's own
-            const PF_ParamDef before = store.Value(int(index));
-            // The largest Radius and Aux Buffer Expansion grow the GL buffers by thousands of pixels on every
-            // side whatever the output: at full resolution that is half a minute on a software renderer, so
-            // those two render at 1/8 resolution, where the same values still reach far past the frame.
-            request.downsampleX = request.downsampleY =
-                int(index) == kRadius || int(index) == kAuxBufferExpansion ? 8 : 1;
-            for (const double value : ends) {
-                Set(kGlowMode, mode);
-                Set(int(index), value);
-                const std::string what = std::string(def.name) + " (" + std::to_string(index) + ") = " +
-                                         std::to_string(value) + (mode == 2 ? ", Lens Iris" : ", Exponential");
-                simhost::FrameResult r;
-                threads_->Run(0, [&] { r = simhost::RunSmartFrame(host(), request); });
-                ++tried;
-                const PF_Err err = r.rendered ? r.render.err : r.preRender.err;
-                EXPECT_EQ(err, PF_Err_NONE) << what << ": " << (r.rendered ? r.render : r.preRender).return_msg;
-                ExpectErrorOrSoundFrame(r, what);
-            }
-            switch (def.param_type) {  // back to where it was
-                case PF_Param_FLOAT_SLIDER: Set(int(index), before.u.fs_d.value); break;
-                case PF_Param_SLIDER: Set(int(index), before.u.sd.value); break;
-                case PF_Param_POPUP: Set(int(index), before.u.pd.value); break;
-                case PF_Param_CHECKBOX: Set(int(index), before.u.bd.value); break;
-                default: break;
-            }
+        for (const double value : ends) {
+            Set(kGlowMode, mode);
+            Set(index, value);
+            const std::string what = std::string(def.name) + " (" + std::to_string(index) + ") = " +
+                                     std::to_string(value) + (mode == 2 ? ", Lens Iris" : ", Exponential");
+            simhost::FrameResult r;
+            threads_->Run(0, [&] { r = simhost::RunSmartFrame(host(), request); });
+            const PF_Err err = r.rendered ? r.render.err : r.preRender.err;
+            EXPECT_EQ(err, PF_Err_NONE) << what << ": " << (r.rendered ? r.render : r.preRender).return_msg;
+            ExpectErrorOrSoundFrame(r, what);
         }
     }
-    std::printf("[ bad input] %d parameter ends tried\n", tried);
 }
+
+INSTANTIATE_TEST_SUITE_P(Parameters, EveryParameter, testing::ValuesIn(kSweptParameters), SweptName);
 
 }  // namespace

@@ -1,0 +1,68 @@
+// Running the built velloran-render in a folder and reading what it said, for the tests of the tool as users
+// meet it.
+#pragma once
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <set>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "support/TempHome.h"
+
+#ifndef VELLORAN_RENDER_TOOL
+#error "the build gives the tool's path"
+#endif
+
+namespace tooltest {
+
+struct ToolRun {
+    int exitCode = -1;
+    std::string stdoutText;
+    std::vector<std::string> errorLines;  // stderr lines that are not progress, result or warning lines
+    std::string stderrText;
+};
+
+inline std::vector<std::string> Lines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    return lines;
+}
+
+inline bool IsInformation(const std::string& line) {
+    for (const char* prefix : {"velloran-render: output rectangle ", "velloran-render: renderer ",
+                               "velloran-render: wrote ", "velloran-render: warning: "})
+        if (line.rfind(prefix, 0) == 0) return true;
+    return false;
+}
+
+// Runs the tool in `folder` with the arguments (none holding a quote). What it prints is caught in a folder of
+// the run's own, removed afterwards, so that parallel runs never share a file.
+inline ToolRun RunTool(const std::string& folder, const std::string& arguments) {
+    testsupport::TempDir capture;
+    const std::string out = capture.path() + "/stdout.txt", err = capture.path() + "/stderr.txt";
+    const std::string command = "cd '" + folder + "' && '" VELLORAN_RENDER_TOOL "' " + arguments + " >'" + out +
+                                "' 2>'" + err + "'";
+    const int status = std::system(command.c_str());
+    ToolRun run;
+    run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
+    run.stderrText = testsupport::ReadFile(err);
+    run.stdoutText = testsupport::ReadFile(out);
+    for (const std::string& line : Lines(run.stderrText))
+        if (!IsInformation(line)) run.errorLines.push_back(line);
+    return run;
+}
+
+// Every entry under the folder, relative to it.
+inline std::set<std::string> Listing(const std::string& folder) {
+    std::set<std::string> names;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
+        names.insert(std::filesystem::relative(entry.path(), folder).string());
+    return names;
+}
+
+}  // namespace tooltest
