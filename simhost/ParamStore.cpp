@@ -327,7 +327,9 @@ int ParamStore::ResolveName(const std::string& rawKey, std::string* error) const
     if (!other.empty()) {
         const ParamDefinition& d = defs[other[0]];
         switch (d.def.param_type) {
-            case PF_Param_GROUP_START: *error = "\"" + key + "\" is a group of parameters, not one that takes a value"; break;
+            case PF_Param_GROUP_START:
+                *error = "\"" + key + "\" is a group of parameters, not one that takes a value";
+                break;
             case PF_Param_BUTTON: *error = "\"" + key + "\" is a button, which takes no value"; break;
             case PF_Param_LAYER: *error = "\"" + key + "\" is a layer, given as an image file (see --help)"; break;
             default: *error = "\"" + key + "\" takes no value"; break;
@@ -346,7 +348,8 @@ int ParamStore::ResolveName(const std::string& rawKey, std::string* error) const
             best = distance;
             nearest.clear();
         }
-        if (distance == best && std::find(nearest.begin(), nearest.end(), name) == nearest.end()) nearest.push_back(name);
+        if (distance == best && std::find(nearest.begin(), nearest.end(), name) == nearest.end())
+            nearest.push_back(name);
     }
     *error = "no parameter is named \"" + key + "\"";
     if (nearest.empty()) {
