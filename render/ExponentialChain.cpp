@@ -120,10 +120,9 @@ PF_Err PresetStructure(const ExponentialFrame& f, PX_FBO2& pre, int n, PF_Err er
     if (!err) err = ChainAbortCheck(f.in_data);
     for (int k = n - 1; k >= 1; --k) {
         UniformMap up;
-        up["halfFloatB"] = IVEC(p->halfFloat ? 1 : 0);
+        SendUpsampleUniforms(up, *p, {float(mips[k].width), float(mips[k].height)},
+                             {float(mips[k - 1].width), float(mips[k - 1].height)});
         SetTexture(err, up, levelTargets[k]);
-        up["in_res"] = VEC2({float(mips[k].width), float(mips[k].height)});
-        up["out_res"] = VEC2({float(mips[k - 1].width), float(mips[k - 1].height)});
         err = DrawChainPass(err, levelTargets[k - 1], f.state, UPSAMPLE_P, up);
     }
     BlendingOff();
@@ -178,10 +177,8 @@ PF_Err CustomStructure(const ExponentialFrame& f, PX_FBO2& pre, int n, PF_Err er
     PX_FBO2* glow = &accumulation;
     if (resampled) {
         UniformMap up;
-        up["halfFloatB"] = IVEC(p->halfFloat ? 1 : 0);
+        SendUpsampleUniforms(up, *p, TargetSize(accumulation), TargetSize(upsampled));
         SetTexture(err, up, accumulation);
-        up["in_res"] = VEC2(TargetSize(accumulation));
-        up["out_res"] = VEC2(TargetSize(upsampled));
         err = DrawChainPass(err, upsampled, f.state, UPSAMPLE_P, up);
         accumulation.DeleteGenericFBO();
         glow = &upsampled;

@@ -84,6 +84,13 @@ void SendBlurUniforms(UniformMap& uniforms, const myParams& p, unsigned char isW
     Set(uniforms, "blueMultF", VEC(p.channelMultipliers[2]));
 }
 
+void SendUpsampleUniforms(UniformMap& uniforms, const myParams& p, Vec2f inSize, Vec2f outSize)
+{
+    Set(uniforms, "halfFloatB", IVEC(p.halfFloat ? 1 : 0));
+    Set(uniforms, "in_res", VEC2(inSize));
+    Set(uniforms, "out_res", VEC2(outSize));
+}
+
 void SendPostProcUniforms(UniformMap& uniforms, const myParams& p)
 {
     const bool duocolor = p.tintMode == kTintModeDuocolor;

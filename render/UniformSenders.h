@@ -13,5 +13,9 @@ void SendPreProcUniforms(UniformMap& uniforms, const myParams& params);
 // height pass. A level outside the chain sets nothing.
 void SendBlurUniforms(UniformMap& uniforms, const myParams& params, unsigned char isWidthPass, int level);
 
+// The upsample pass from a level of inSize to a target of outSize, with halfFloatB so that a
+// half-float target saturates rather than overflowing to infinity.
+void SendUpsampleUniforms(UniformMap& uniforms, const myParams& params, Vec2f inSize, Vec2f outSize);
+
 // simple_exposureB ... tintColorOuter of the postProcess shader, and unmult.
 void SendPostProcUniforms(UniformMap& uniforms, const myParams& params);

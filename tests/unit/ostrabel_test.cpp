@@ -1,6 +1,6 @@
-// The iris-blur library on real GL contexts: the convolution against a direct sum, the scaled iris the same way
-// up as the image from one bright point, flat fields, kept energy, the small-radius copy, the failure reasons, concurrent
-// threads and the GL state it leaves behind.
+// The iris-blur library on real GL contexts: the convolution against a direct sum, a coloured iris's weights, the
+// scaled iris the same way up as the image from one bright point, flat fields, kept energy, the small-radius copy,
+// the failure reasons, concurrent threads and the GL state it leaves behind.
 #include <GL/glcorearb.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -323,6 +323,48 @@ INSTANTIATE_TEST_SUITE_P(
                       DirectCase{"WideTransformedKernel", Depth::k8, 90, 61, 3, 41, 23},
                       DirectCase{"KernelWiderThanTheImage", Depth::k32, 25, 19, 1, 61, 9}),
     velloran_test::NameFromWhat<DirectCase>);
+
+// A coloured iris weighs each pixel by its Rec. 709 luminance times its alpha. A 3 by 1 iris of pure red, pure
+// green and pure blue at radius 1.5 lays its three weights side by side around one bright point, so each is
+// read off directly; a swap of two coefficients moves light between the point's neighbours.
+struct ColourWeightCase {
+    const char* what;
+    Depth depth;
+    float green_alpha;  // of the middle pixel; red and blue are opaque
+};
+void PrintTo(const ColourWeightCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
+
+class OstrabelColourWeight : public OstrabelTest, public ::testing::WithParamInterface<ColourWeightCase> {};
+
+TEST_P(OstrabelColourWeight, EachPixelWeighsItsLuminanceTimesAlpha) {
+    const ColourWeightCase& c = GetParam();
+    IrisWorld iris(c.depth, 3, 1, [](int, int, float& grey, float& alpha) { grey = 0.0f, alpha = 1.0f; });
+    iris.Set(0, 0, 1.0f, 0.0f, 0.0f, 1.0f);
+    iris.Set(1, 0, 0.0f, 1.0f, 0.0f, c.green_alpha);
+    iris.Set(2, 0, 0.0f, 0.0f, 1.0f, 1.0f);
+    const double red = 0.2126, green = 0.7152 * c.green_alpha, blue = 0.0722;
+    const double total = red + green + blue;
+
+    Image source = MakeImage(9, 5);
+    const int px = 4, py = 2;
+    for (int ch = 0; ch < 4; ++ch) source.at(px, py, ch) = 1.0f;
+    const Image result = Convolve(pipeline_, iris, source, 1, 1.5f);
+
+    // Iris column i lands at px + (i - 1): red to the left of the point, blue to its right.
+    const double expected[] = {red / total, green / total, blue / total};
+    for (int y = 0; y < source.height; ++y)
+        for (int x = 0; x < source.width; ++x)
+            for (int ch = 0; ch < 4; ++ch) {
+                const double want = (y == py && std::abs(x - px) <= 1) ? expected[x - px + 1] : 0.0;
+                ASSERT_NEAR(result.at(x, y, ch), want, 1e-5) << "at " << x << ", " << y << " channel " << ch;
+            }
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, OstrabelColourWeight,
+                         ::testing::Values(ColourWeightCase{"Float opaque", Depth::k32, 1.0f},
+                                           ColourWeightCase{"Float green at alpha 0.6", Depth::k32, 0.6f},
+                                           ColourWeightCase{"Eight-bit green at alpha 0.6", Depth::k8, 0.6f}),
+                         velloran_test::NameFromWhat<ColourWeightCase>);
 
 // One bright point: the 200 by 100 iris comes back the same way up, its longer side over twice the radius.
 struct ImpulseCase {

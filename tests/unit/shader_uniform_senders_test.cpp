@@ -218,6 +218,23 @@ TEST(SendBlurUniforms, ALevelOutsideTheChainSetsNothing)
     }
 }
 
+// The pyramid's upsample writes half-float targets too: without halfFloatB a level past the largest
+// half would reach the level above as infinity.
+TEST(SendUpsampleUniforms, SizesAndTheHalfFloatSwitch)
+{
+    for (bool half : {true, false}) {
+        SCOPED_TRACE(half ? "half floats" : "full floats");
+        myParams p;
+        p.halfFloat = half;
+        UniformMap map;
+        SendUpsampleUniforms(map, p, Vec2f{60.f, 34.f}, Vec2f{120.f, 67.f});
+        EXPECT_EQ(Names(map), (std::set<std::string>{"halfFloatB", "in_res", "out_res"}));
+        ExpectInt(map, "halfFloatB", half ? 1 : 0);
+        ExpectFloats(map, "in_res", {60.f, 34.f});
+        ExpectFloats(map, "out_res", {120.f, 67.f});
+    }
+}
+
 struct PostSettings {
     myParams p;
     PostSettings()
