@@ -1,6 +1,8 @@
 #include "gl/GLContext.h"
 
+#include <atomic>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -25,9 +27,27 @@ std::mutex& GLWork() {
     return work;
 }
 
+// Until the renderer is known the lock is taken: it is only a cost where the race cannot happen.
+std::atomic<bool>& GLWorkLocked() {
+    static std::atomic<bool> locked{true};
+    return locked;
+}
+
 }  // namespace
 
-std::unique_lock<std::mutex> LockGLWork() { return std::unique_lock<std::mutex>(GLWork()); }
+bool RendererNeedsGLWorkLock(const char* renderer) {
+    // The race lives in Mesa's software rasterisers; a GPU driver keeps its contexts' state apart. An
+    // unknown renderer keeps the lock.
+    if (!renderer || !*renderer) return true;
+    return std::strncmp(renderer, "llvmpipe", 8) == 0 || std::strncmp(renderer, "softpipe", 8) == 0;
+}
+
+void NoteGLRenderer(const char* renderer) { GLWorkLocked().store(RendererNeedsGLWorkLock(renderer)); }
+
+std::unique_lock<std::mutex> LockGLWork() {
+    if (GLWorkLocked().load()) return std::unique_lock<std::mutex>(GLWork());
+    return std::unique_lock<std::mutex>(GLWork(), std::defer_lock);
+}
 
 VELLORAN_GL_EXPORT CGLContextObj CreateContext(CGLContextObj share, CGLPixelFormatAttribute* attributes) {
     CGLPixelFormatObj pixelFormat = nullptr;

@@ -22,4 +22,10 @@ VELLORAN_GL_EXPORT bool IsContextValid(CGLContextObj ctx);
 
 // Held by a thread for as long as it issues GL commands on any of the effect's contexts, or makes, makes
 // current or destroys one; GLContext.cpp says which fault it keeps away. Not recursive.
+// On renderers that need it (Mesa's software ones, or one not yet known), that is; elsewhere the lock returned
+// holds nothing.
 std::unique_lock<std::mutex> LockGLWork();
+// Whether a renderer, as GL_RENDERER names it, needs GL work kept from overlapping.
+bool RendererNeedsGLWorkLock(const char* renderer);
+// Tells LockGLWork which renderer the effect's contexts run on.
+void NoteGLRenderer(const char* renderer);

@@ -53,6 +53,7 @@ PF_Err GlobalSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* /*para
         InitReleasePrograms(global->programs, out_data);
         CopyGLText(global->glVersion, glGetString(GL_VERSION));
         CopyGLText(global->glRenderer, glGetString(GL_RENDERER));
+        NoteGLRenderer(reinterpret_cast<const char*>(glGetString(GL_RENDERER)));
     }
     SetCurrentContext(callers);
     return PF_Err_NONE;

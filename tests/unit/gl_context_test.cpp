@@ -155,3 +155,28 @@ TEST(GLContext, ThreadsCreateUseAndDeleteTheirOwnContextsAtOnce) {
 }
 
 }  // namespace
+
+// Mesa's software rasterisers read every context's scenes unlocked, so their GL work must not overlap; a GPU
+// driver's need not wait, and a renderer not yet known is treated as one that needs it.
+TEST(GLContext, OnlySoftwareOrUnknownRenderersKeepGLWorkFromOverlapping) {
+    const struct {
+        const char* renderer;
+        bool locked;
+    } cases[] = {
+        {"llvmpipe (LLVM 15.0.6, 256 bits)", true},
+        {"softpipe", true},
+        {"", true},
+        {nullptr, true},
+        {"NVIDIA H100 PCIe/PCIe/SSE2", false},
+        {"AMD Radeon Graphics (radeonsi, navi21, LLVM 15.0.6, DRM 3.49)", false},
+        {"Mesa Intel(R) UHD Graphics 630 (CFL GT2)", false},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(RendererNeedsGLWorkLock(c.renderer), c.locked) << (c.renderer ? c.renderer : "(null)");
+    }
+    // The lock LockGLWork hands out follows the renderer last noted.
+    NoteGLRenderer("NVIDIA H100 PCIe/PCIe/SSE2");
+    EXPECT_FALSE(LockGLWork().owns_lock());
+    NoteGLRenderer("llvmpipe (LLVM 15.0.6, 256 bits)");
+    EXPECT_TRUE(LockGLWork().owns_lock());
+}
