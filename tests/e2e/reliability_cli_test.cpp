@@ -275,23 +275,7 @@ std::set<std::string> SignalWhileWriting(const std::string& folder, int sig) {
                 "out.exr", static_cast<char*>(nullptr));
         ::_exit(127);
     }
-    bool signalled = false;
-    alignas(struct inotify_event) char events[4096];
-    for (int waited = 0; !signalled && waited < 120000; ++waited) {
-        pollfd p{watch, POLLIN, 0};
-        if (::poll(&p, 1, 1) <= 0) continue;
-        const ssize_t n = ::read(watch, events, sizeof events);
-        for (ssize_t at = 0; at < n;) {
-            const auto* e = reinterpret_cast<const struct inotify_event*>(events + at);
-            if (!signalled && e->len && std::string(e->name).find(".partial-") != std::string::npos) {
-                ::kill(child, sig);
-                signalled = true;
-            }
-            at += ssize_t(sizeof(struct inotify_event) + e->len);
-        }
-    }
-    ::close(watch);
-    if (!signalled) ::kill(child, SIGKILL);
+    const bool signalled = tooltest::SignalWhenTemporaryAppears(watch, child, sig);
     int status = 0;
     ::waitpid(child, &status, 0);
     EXPECT_TRUE(signalled) << "no temporary file appeared";

@@ -3,7 +3,11 @@
 #pragma once
 
 #include <sys/wait.h>
+#include <sys/inotify.h>
+#include <poll.h>
+#include <unistd.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <set>
@@ -63,6 +67,30 @@ inline std::set<std::string> Listing(const std::string& folder) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(folder))
         names.insert(std::filesystem::relative(entry.path(), folder).string());
     return names;
+}
+
+// Signals `child` as soon as a temporary output file (".partial-") appears in the folder that `watch` (from
+// inotify_init1(IN_NONBLOCK), watching IN_CREATE) watches, while the image is still being written into it, and
+// closes the watch. Returns whether it did; a child that made no such file within two minutes is killed.
+inline bool SignalWhenTemporaryAppears(int watch, pid_t child, int sig) {
+    bool signalled = false;
+    alignas(struct inotify_event) char events[4096];
+    for (int waited = 0; !signalled && waited < 120000; ++waited) {
+        pollfd p{watch, POLLIN, 0};
+        if (::poll(&p, 1, 1) <= 0) continue;
+        const ssize_t n = ::read(watch, events, sizeof events);
+        for (ssize_t at = 0; at < n;) {
+            const auto* e = reinterpret_cast<const struct inotify_event*>(events + at);
+            if (!signalled && e->len && std::string(e->name).find(".partial-") != std::string::npos) {
+                ::kill(child, sig);
+                signalled = true;
+            }
+            at += ssize_t(sizeof(struct inotify_event) + e->len);
+        }
+    }
+    ::close(watch);
+    if (!signalled) ::kill(child, SIGKILL);
+    return signalled;
 }
 
 }  // namespace tooltest
