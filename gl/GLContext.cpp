@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "gl/GLHeaders.h"
+
 namespace {
 
 // Nothing but the profile: the effect draws only into its own framebuffers, so it asks for no colour,
@@ -43,6 +45,26 @@ bool RendererNeedsGLWorkLock(const char* renderer) {
 }
 
 void NoteGLRenderer(const char* renderer) { GLWorkLocked().store(RendererNeedsGLWorkLock(renderer)); }
+
+// llvmpipe also races with itself, inside one context. Each of its rasteriser threads signals a scene's fence
+// by taking the fence's mutex, counting itself in, waking any waiter and unlocking. The context's own thread
+// reads that count without the mutex, when it looks for a scene to reuse and when glFinish finds the work
+// already done, and once the count is full it may drop the fence and free it while the last rasteriser
+// thread is still inside the signal: its wake-up and unlock then write into freed memory, and the heap breaks
+// wherever that block is handed out next. The process dies later and far from the cause, in malloc under a
+// draw, an upload or a blit. A rasteriser thread preempted in that window (a loaded machine, many render
+// threads) is all it takes, with one render thread as with eight. glWaitSync is the one wait llvmpipe serves
+// by taking the fence's mutex, so it cannot return before that thread has let go; and as the rasteriser
+// finishes its scenes in order, no fence the context drops afterwards is still being signalled. So after each
+// piece of GL work that fills a scene (a clear, a draw, a blit, an upload, a read-back) the effect settles it
+// that way. Each pass reads the one before, so little overlap is lost.
+void SettleGLWork() {
+    if (!GLWorkLocked().load()) return;
+    const GLsync fence = glFenceSync(GL_SYNC_GPU_COMMANDS_COMPLETE, 0);
+    if (!fence) return;
+    glWaitSync(fence, 0, GL_TIMEOUT_IGNORED);
+    glDeleteSync(fence);
+}
 
 std::unique_lock<std::mutex> LockGLWork() {
     if (GLWorkLocked().load()) return std::unique_lock<std::mutex>(GLWork());

@@ -29,3 +29,7 @@ std::unique_lock<std::mutex> LockGLWork();
 bool RendererNeedsGLWorkLock(const char* renderer);
 // Tells LockGLWork which renderer the effect's contexts run on.
 void NoteGLRenderer(const char* renderer);
+// Waits until the current context has finished every command given so far, on the renderers that need GL
+// work kept apart (as LockGLWork); elsewhere it does nothing. Called after each piece of GL work that fills
+// one of the software rasteriser's scenes; GLContext.cpp says which fault it keeps away.
+void SettleGLWork();

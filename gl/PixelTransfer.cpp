@@ -195,6 +195,7 @@ PF_Err PX_FBO2::UploadToTexture(PF_LayerDef* world, short bitDepth, unsigned cha
     rgb_transfer_data refcon{pointer, world};
     const PF_Err err = Iterate(suites, in_data, world, bitDepth, halfFloat, true, &refcon);
     glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, world->width, world->height, GL_RGB, format.type, pointer);
+    SettleGLWork();
     if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) {
         LogError("UploadToTexture err macro code: " + std::to_string(err) + "with dims of " + Dims(world) + "\n",
                  in_data);
@@ -253,6 +254,7 @@ PF_Err FBOtoEffectWorld(PF_InData* in_data, GLuint framebuffer, PF_LayerDef* wor
         return PF_Err_OUT_OF_MEMORY;
     }
     glReadPixels(0, 0, world->width, world->height, GL_RGB, format.type, pointer);
+    SettleGLWork();
     rgb_transfer_data refcon{pointer, world};
     const PF_Err err = Iterate(suites, in_data, world, bitDepth, halfFloat, false, &refcon);
     if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) {

@@ -1,5 +1,7 @@
 #include "gl/QuadDraw.h"
 
+#include "gl/GLContext.h"
+
 #include <cstring>
 
 namespace {
@@ -167,6 +169,7 @@ void RenderGeneric(PF_InData* /*in_data*/, Vec4i viewport, const GL_PodParams& p
         // Transform-feedback objects (and binding one) need GL 4.0; a 3.3 core context has only the
         // default feedback state, which ending the feedback has already restored.
     }
+    SettleGLWork();
 
     if (params[PodRestartIndex] != 0) glDisable(GL_PRIMITIVE_RESTART);
     if (params[PodCullFace] != 0) glDisable(GL_CULL_FACE);

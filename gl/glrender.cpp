@@ -140,6 +140,7 @@ PF_Err PX_FBO2::ClearFBO2() {
     GL_CHECKED(seq, glColorMask(GL_TRUE, GL_TRUE, GL_TRUE, GL_TRUE));
     GL_CHECKED(seq, glClearColor(0., 0., 0., 0.));
     GL_CHECKED(seq, glClear(GL_COLOR_BUFFER_BIT));
+    SettleGLWork();
     GL_CHECKED_AS(seq, "glBindFramebuffer(GL_FRAMEBUFFER, NULL)", glBindFramebuffer(GL_FRAMEBUFFER, 0));
     if (seq.failed()) {
         Log_GL_Err("ClearFBO", seq.info(), in_data);

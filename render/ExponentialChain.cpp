@@ -67,6 +67,7 @@ PF_Err PreProcess(const ExponentialFrame& f, PX_FBO2& pre, PF_Err err) {
         glBindFramebuffer(GL_READ_FRAMEBUFFER, upload.GetFBO());
         glBindFramebuffer(GL_DRAW_FRAMEBUFFER, blit.GetFBO());
         glBlitFramebuffer(0, 0, sw, sh, dx, dy, dx + sw, dy + sh, GL_COLOR_BUFFER_BIT, GL_LINEAR);
+        SettleGLWork();
         glBindFramebuffer(GL_READ_FRAMEBUFFER, 0);
         glBindFramebuffer(GL_DRAW_FRAMEBUFFER, 0);
     }

@@ -210,6 +210,7 @@ PF_Err RenderLensIrisChain(PF_InData* in_data, PF_OutData* out_data, PF_SmartRen
         char reason[1024] = {};
         void* cache = blurCalls.createCache(in_data, state->blur_ctx, 8, p->iris_worldP, 50, 1, buffers[b].GetFBO(),
                                             buffer.width, buffer.height, reason, 1023);
+        SettleGLWork();  // the library reads the level back, and may blit to do it
         if (!cache) {
             // The library's reason, cut to what the message holds; the frame goes on without this iteration.
             const int written = std::snprintf(out_data->return_msg, 255, "Error: %s\n", reason);
@@ -218,6 +219,7 @@ PF_Err RenderLensIrisChain(PF_InData* in_data, PF_OutData* out_data, PF_SmartRen
         const float radius = size_t(i) < p->irisRadii.size() ? p->irisRadii[size_t(i)] : 0.0f;
         blurCalls.blur(cache, p->irisSamplingLevel, levels[i].GetFBO(), buffer.width, buffer.height,
                        radius * buffer.scale);
+        SettleGLWork();  // the library uploads and blits the blurred level
         blurCalls.dispose(cache);
     }
 
