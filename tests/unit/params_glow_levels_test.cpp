@@ -211,6 +211,32 @@ TEST(GlowLevels, DraftScalesEveryLevelFromTheFirst) {
     EXPECT_FLOAT_EQ(chain.p.bloomMips[2].scale, 0.8f * 0.8f * 0.8f);
 }
 
+// "Draft", "Low" and "Medium" (the default) draw even the first level at the preset's resolution scale;
+// "Standard" and "High" draw it at full size and scale from the second level on. The first level's blur
+// radius, in level pixels, follows.
+TEST(GlowLevels, FirstLevelScaleFollowsThePreset) {
+    struct Case {
+        const char* what;
+        int quality;
+        float resolutionScale;  // the preset's
+        float first, second;    // the scales of levels 0 and 1
+    };
+    const Case cases[] = {
+        {"Draft", 1, 0.8f, 0.8f, 0.8f * 0.8f},   {"Low", 2, 0.85f, 0.85f, 0.85f * 0.85f},
+        {"Medium", 3, 0.9f, 0.9f, 0.9f * 0.9f},  {"Standard", 4, 0.9f, 1.0f, 0.9f},
+        {"High", 5, 0.97f, 1.0f, 0.97f},
+    };
+    for (const Case& c : cases) {
+        // Radius 64 halves to a level-0 radius of 1 before scaling.
+        Chain chain(64, c.quality, c.resolutionScale);
+        ASSERT_GE(chain.p.bloomMips.size(), 2u) << c.what;
+        const bloomMip& first = chain.p.bloomMips[0];
+        EXPECT_FLOAT_EQ(first.scale, c.first) << c.what;
+        EXPECT_FLOAT_EQ(first.radius, c.first) << c.what;
+        EXPECT_FLOAT_EQ(chain.p.bloomMips[1].scale, c.second) << c.what;
+    }
+}
+
 TEST(GlowLevels, CustomKeepsOneScaleAndFullWeights) {
     Chain chain(64, kQualityCustom, 0.75f, 1.0f, 1.0, 0.5f);
     EXPECT_EQ(chain.p.maxGlowLevels, 6);
