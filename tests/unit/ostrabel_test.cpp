@@ -307,7 +307,7 @@ TEST_P(OstrabelDirect, MatchesTheDirectConvolutionSum) {
                     }
                 worst = std::max(worst, std::fabs(expected - result.at(x, y, ch)));
             }
-    // Values up to 2; float sums and single-precision transforms both stay near 1e-6 here.
+    // Values up to 2; the float kernel weights and results stay near 1e-6 here.
     EXPECT_LT(worst, 2e-5);
     ExpectDefaultBindings();
 }
@@ -695,23 +695,23 @@ TEST_F(OstrabelTest, TwoThreadsAtOnceMatchOneThread) {
 // it must serialise the planning itself. Each of our calls meets a transform size it has not planned yet.
 TEST_F(OstrabelTest, PlansWhileAnotherUserOfFftwPlans) {
     using Plan = void*;
-    using PlanReal2D = Plan (*)(int, int, float*, void*, unsigned);
+    using PlanReal2D = Plan (*)(int, int, double*, void*, unsigned);
     using DestroyPlan = void (*)(Plan);
     using Allocate = void* (*)(std::size_t);
     using Free = void (*)(void*);
     // The library's FFTW, found in the process the way another plug-in's calls would reach it.
-    const auto plan = reinterpret_cast<PlanReal2D>(dlsym(RTLD_DEFAULT, "fftwf_plan_dft_r2c_2d"));
-    const auto destroy = reinterpret_cast<DestroyPlan>(dlsym(RTLD_DEFAULT, "fftwf_destroy_plan"));
-    const auto allocate = reinterpret_cast<Allocate>(dlsym(RTLD_DEFAULT, "fftwf_malloc"));
-    const auto release = reinterpret_cast<Free>(dlsym(RTLD_DEFAULT, "fftwf_free"));
+    const auto plan = reinterpret_cast<PlanReal2D>(dlsym(RTLD_DEFAULT, "fftw_plan_dft_r2c_2d"));
+    const auto destroy = reinterpret_cast<DestroyPlan>(dlsym(RTLD_DEFAULT, "fftw_destroy_plan"));
+    const auto allocate = reinterpret_cast<Allocate>(dlsym(RTLD_DEFAULT, "fftw_malloc"));
+    const auto release = reinterpret_cast<Free>(dlsym(RTLD_DEFAULT, "fftw_free"));
     ASSERT_TRUE(plan && destroy && allocate && release);
     constexpr unsigned kEstimate = 1u << 6;  // FFTW_ESTIMATE
 
     std::atomic<bool> stop{false};
     std::atomic<int> other_failures{0};
     std::thread other([&] {
-        float* real = static_cast<float*>(allocate(sizeof(float) * 96 * 96));
-        void* spectrum = allocate(sizeof(float) * 2 * 96 * 49);
+        double* real = static_cast<double*>(allocate(sizeof(double) * 96 * 96));
+        void* spectrum = allocate(sizeof(double) * 2 * 96 * 49);
         for (int round = 0; !stop.load(); ++round) {
             const int n = 8 + round % 88;
             Plan p = plan(n, 96, real, spectrum, kEstimate);
