@@ -337,10 +337,15 @@ TEST(LogError, WhatIsNotARegularFileIsRefusedWithoutWaiting) {
             close(reader);
         }
         // Read only a regular file: a FIFO left in place by a failed child would hold this open.
-        ASSERT_TRUE(fs::is_regular_file(fs::symlink_status(home.LogFile()))) << "the child never cleared the way";
+        if (!fs::is_regular_file(fs::symlink_status(home.LogFile()))) {
+            ADD_FAILURE() << "the child never cleared the way";
+            continue;
+        }
         const auto lines = Lines(home.ReadLog());
-        ASSERT_EQ(lines.size(), 1u) << home.ReadLog();
-        EXPECT_THAT(lines[0], ::testing::EndsWith(": back"));
+        EXPECT_EQ(lines.size(), 1u) << home.ReadLog();
+        if (!lines.empty()) {
+            EXPECT_THAT(lines.back(), ::testing::EndsWith(": back"));
+        }
     }
 }
 
