@@ -1,14 +1,15 @@
 #include "host/Messages.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <fstream>
 #include <memory>
 #include <mutex>
 
@@ -65,19 +66,75 @@ struct FileIdentity {
     bool known = false;
 };
 
+FileIdentity IdentityOf(const struct stat& st) {
+    if (!S_ISREG(st.st_mode)) return {};
+    return {st.st_dev, st.st_ino, true};
+}
+
 FileIdentity IdentityOf(const std::string& path) {
     struct stat st {};
-    if (stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
-    return {st.st_dev, st.st_ino, true};
+    if (stat(path.c_str(), &st) != 0) return {};
+    return IdentityOf(st);
 }
 
 bool SameFile(const FileIdentity& a, const FileIdentity& b) {
     return a.known && b.known && a.device == b.device && a.inode == b.inode;
 }
 
+// The log's stream, on a descriptor of our own opening: the host must never wait on its log. A plain open of a
+// FIFO waits until some reader comes, and a device's open may wait for its line; opened without blocking, a
+// FIFO with no reader fails at once. Only a regular file is a log: the path is looked at before the open (so a
+// device is not even opened) and the descriptor after it (so nothing swapped in between is written to).
+class LogStream {
+public:
+    ~LogStream() { Close(); }
+    bool is_open() const { return fd_ >= 0; }
+    const FileIdentity& identity() const { return identity_; }
+
+    void Open(const std::string& path) {
+        Close();
+        struct stat st {};
+        if (stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) return;
+        const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC, 0666);
+        if (fd < 0) return;
+        if (fstat(fd, &st) != 0 || !IdentityOf(st).known) {
+            close(fd);
+            return;
+        }
+        // Writes to a regular file do not block anyway; the flag was only for the open.
+        const int flags = fcntl(fd, F_GETFL);
+        if (flags != -1) fcntl(fd, F_SETFL, flags & ~O_NONBLOCK);
+        fd_ = fd;
+        identity_ = IdentityOf(st);
+    }
+
+    void Close() {
+        if (fd_ >= 0) close(fd_);  // a failure to close is ignored
+        fd_ = -1;
+        identity_ = {};
+    }
+
+    // The whole line at the end of the file, straight to the file: nothing is buffered here. Failures are
+    // ignored.
+    void WriteLine(const std::string& line) {
+        const char* data = line.data();
+        std::size_t left = line.size();
+        while (left > 0) {
+            const ssize_t written = write(fd_, data, left);
+            if (written < 0 && errno == EINTR) continue;
+            if (written <= 0) return;
+            data += written;
+            left -= std::size_t(written);
+        }
+    }
+
+private:
+    int fd_ = -1;
+    FileIdentity identity_;
+};
+
 std::string LogErrorLocked(const std::string& message, PF_InData* in_data) {
-    static std::unique_ptr<std::ofstream> logFile;
-    static FileIdentity openedOn;
+    static std::unique_ptr<LogStream> logFile;
 
     std::string path;
     try {
@@ -90,21 +147,12 @@ std::string LogErrorLocked(const std::string& message, PF_InData* in_data) {
     if (path == kNoHome) return std::string("Failed to open log file: ") + path;
 
     if (!logFile) {
-        logFile = std::make_unique<std::ofstream>(path, std::ios::app);
-        openedOn = IdentityOf(path);
+        logFile = std::make_unique<LogStream>();
+        logFile->Open(path);
     }
-    if (!logFile->is_open() || !isFileAccessible(path) || !SameFile(openedOn, IdentityOf(path))) {
-        logFile->close();
-        logFile->clear();
-        logFile->open(path, std::ios::app);
-        openedOn = IdentityOf(path);
-    }
-    // A folder in the file's place opens on some systems; only a regular file is a log.
-    if (!logFile->is_open() || !openedOn.known) {
-        logFile->close();
-        logFile->clear();
-        return "Failed to open log file: " + path;
-    }
+    if (!logFile->is_open() || !isFileAccessible(path) || !SameFile(logFile->identity(), IdentityOf(path)))
+        logFile->Open(path);
+    if (!logFile->is_open()) return "Failed to open log file: " + path;
     if (message.empty()) return "";
 
     const std::time_t now = std::time(nullptr);
@@ -113,11 +161,7 @@ std::string LogErrorLocked(const std::string& message, PF_InData* in_data) {
     char stamp[32];
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &local);
     // One write of the whole line, so that another process appending to the same file cannot split it.
-    const std::string line =
-        std::string(stamp) + " - " + kProductName + " v" + VersionText() + ": " + message + "\n";
-    logFile->write(line.data(), std::streamsize(line.size()));
-    logFile->flush();
-    logFile->clear();  // a failed write is ignored, and must not keep the stream failed for the next line
+    logFile->WriteLine(std::string(stamp) + " - " + kProductName + " v" + VersionText() + ": " + message + "\n");
     return "";
 }
 

@@ -2,7 +2,7 @@
 // passes. A direct sum costs one multiply-add per kernel cell per pixel, which is the cheapest way for small
 // kernels but grows with the square of the radius; through the frequency domain the cost per pixel is a few
 // transform butterflies, whatever the radius. Kernels of up to `kMostDirectCells` cells are summed directly,
-// larger ones go through real-input transforms (FFTW). The padding that keeps the circular convolution from
+// larger ones go through real-input transforms (FFTW, in double precision). The padding that keeps the circular convolution from
 // wrapping is bounded: the kernel is cropped to offsets smaller than the image (no output pixel can reach
 // farther), and a transform of length n + reach already keeps every output sample clean. The sampling level
 // only chooses the grid the convolution runs on: at coarse levels a wide kernel runs on a grid of
@@ -197,8 +197,9 @@ RgbaImage ConvolveDirect(const RgbaImage& grid, const Kernel& kernel, unsigned w
     return result;
 }
 
-// Circular convolution through real-input transforms, one channel at a time (the channels on up to four
-// threads, each with its own buffers), clamping at 0 the small negative ringing of float transforms.
+// Circular convolution through real-input transforms in double precision (see OstrabelTransforms.h for why),
+// one channel at a time (the channels on up to four threads, each with its own buffer), clamping at 0 the
+// ringing of the transforms' rounding.
 RgbaImage ConvolveTransformed(const RgbaImage& grid, const Kernel& kernel, TransformCache& transforms,
                               unsigned workers) {
     const std::size_t width = std::size_t(grid.width), height = std::size_t(grid.height);
@@ -206,25 +207,27 @@ RgbaImage ConvolveTransformed(const RgbaImage& grid, const Kernel& kernel, Trans
     const std::size_t nx = TransformCache::SmoothLength(width + std::size_t(kernel.reach_x));
     const std::size_t ny = TransformCache::SmoothLength(height + std::size_t(kernel.reach_y));
     const RealTransform2D& transform = transforms.Get(ny, nx);
+    const std::size_t stride = transform.RowStride(), buffer_size = transform.BufferSize();
     const std::size_t spectrum_size = transform.SpectrumSize();
 
     // The kernel's spectrum, scaled by 1 / (Nx Ny) so that the inverse transform needs no further scaling.
     // Offset (dx, dy) lands at (dx mod Nx, dy mod Ny).
-    TransformBuffer<std::complex<float>> kernel_spectrum(spectrum_size);
+    TransformBuffer<double> kernel_spectrum(buffer_size);
     {
-        TransformBuffer<float> padded(nx * ny);
-        std::fill(padded.data(), padded.data() + nx * ny, 0.0f);
-        const float scale = float(1.0 / (double(nx) * double(ny)));
+        double* padded = kernel_spectrum.data();
+        std::fill(padded, padded + buffer_size, 0.0);
+        const double scale = 1.0 / (double(nx) * double(ny));
         for (std::size_t r = 0; r < kernel.cells_y; ++r) {
             const long dy = long(r) - kernel.reach_y;
-            float* row = padded.data() + std::size_t((dy + long(ny)) % long(ny)) * nx;
+            double* row = padded + std::size_t((dy + long(ny)) % long(ny)) * stride;
             for (std::size_t c = 0; c < kernel.cells_x; ++c) {
                 const long dx = long(c) - kernel.reach_x;
                 row[std::size_t((dx + long(nx)) % long(nx))] = kernel.weights[r * kernel.cells_x + c] * scale;
             }
         }
-        transform.Forward(padded.data(), kernel_spectrum.data());
+        transform.Forward(padded);
     }
+    const std::complex<double>* k = RealTransform2D::Spectrum(kernel_spectrum.data());
 
     RgbaImage result;
     result.width = grid.width;
@@ -232,26 +235,24 @@ RgbaImage ConvolveTransformed(const RgbaImage& grid, const Kernel& kernel, Trans
     result.pixels.resize(width * height * 4);  // every value is written below
     const unsigned channel_workers = std::min(4u, WorkersFor(nx * ny * 4, workers));
     ParallelFor(4, channel_workers, [&](std::size_t begin, std::size_t end) {
-        TransformBuffer<float> real(nx * ny);
-        TransformBuffer<std::complex<float>> spectrum(spectrum_size);
+        TransformBuffer<double> data(buffer_size);
         for (std::size_t channel = begin; channel < end; ++channel) {
             for (std::size_t y = 0; y < height; ++y) {
-                float* row = real.data() + y * nx;
+                double* row = data.data() + y * stride;
                 const float* in = &grid.pixels[y * width * 4 + channel];
                 for (std::size_t x = 0; x < width; ++x) row[x] = in[4 * x];
-                std::fill(row + width, row + nx, 0.0f);
+                std::fill(row + width, row + stride, 0.0);
             }
-            std::fill(real.data() + height * nx, real.data() + ny * nx, 0.0f);
-            transform.Forward(real.data(), spectrum.data());
-            const std::complex<float>* k = kernel_spectrum.data();
-            std::complex<float>* s = spectrum.data();
+            std::fill(data.data() + height * stride, data.data() + buffer_size, 0.0);
+            transform.Forward(data.data());
+            std::complex<double>* s = RealTransform2D::Spectrum(data.data());
             for (std::size_t i = 0; i < spectrum_size; ++i) s[i] *= k[i];
-            transform.Inverse(spectrum.data(), real.data());
+            transform.Inverse(data.data());
             // Rows and columns past the image hold only wrap-around room; their outputs are not needed.
             for (std::size_t y = 0; y < height; ++y) {
-                const float* row = real.data() + y * nx;
+                const double* row = data.data() + y * stride;
                 float* out = &result.pixels[y * width * 4 + channel];
-                for (std::size_t x = 0; x < width; ++x) out[4 * x] = std::max(0.0f, row[x]);
+                for (std::size_t x = 0; x < width; ++x) out[4 * x] = float(std::max(0.0, row[x]));
             }
         }
     });

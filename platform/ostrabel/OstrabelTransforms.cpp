@@ -23,7 +23,7 @@ std::mutex& PlannerLock() {
 // Once per process; FFTW keeps the setting for good. A second call from another user of FFTW is harmless.
 void MakePlannerThreadSafe() {
     static const bool done = [] {
-        fftwf_make_planner_thread_safe();
+        fftw_make_planner_thread_safe();
         return true;
     }();
     static_cast<void>(done);
@@ -43,46 +43,45 @@ bool IsSmooth(std::size_t n) {
 
 template <class T>
 TransformBuffer<T>::TransformBuffer(std::size_t count)
-    : data_(static_cast<T*>(fftwf_malloc(sizeof(T) * (count ? count : 1)))) {
+    : data_(static_cast<T*>(fftw_malloc(sizeof(T) * (count ? count : 1)))) {
     if (!data_) throw std::bad_alloc();
 }
 
 template <class T>
 TransformBuffer<T>::~TransformBuffer() {
-    fftwf_free(data_);
+    fftw_free(data_);
 }
 
-template class TransformBuffer<float>;
-template class TransformBuffer<std::complex<float>>;
+template class TransformBuffer<double>;
 
 RealTransform2D::RealTransform2D(std::size_t rows, std::size_t columns) : rows_(rows), columns_(columns) {
-    // Planned on buffers of the kind every execution uses (fftwf_malloc'd), which FFTW_ESTIMATE leaves alone.
-    TransformBuffer<float> real(rows * columns);
-    TransformBuffer<std::complex<float>> spectrum(SpectrumSize());
-    auto* complex = reinterpret_cast<fftwf_complex*>(spectrum.data());
+    // Planned in place on a buffer of the kind every execution uses (fftw_malloc'd), which FFTW_ESTIMATE leaves
+    // alone; the new-array execute functions need the same alignment and the same in-place layout.
+    TransformBuffer<double> data(BufferSize());
+    auto* complex = reinterpret_cast<fftw_complex*>(data.data());
     MakePlannerThreadSafe();
     std::lock_guard<std::mutex> hold(PlannerLock());
-    forward_ = fftwf_plan_dft_r2c_2d(int(rows), int(columns), real.data(), complex, FFTW_ESTIMATE);
-    inverse_ = fftwf_plan_dft_c2r_2d(int(rows), int(columns), complex, real.data(), FFTW_ESTIMATE);
+    forward_ = fftw_plan_dft_r2c_2d(int(rows), int(columns), data.data(), complex, FFTW_ESTIMATE);
+    inverse_ = fftw_plan_dft_c2r_2d(int(rows), int(columns), complex, data.data(), FFTW_ESTIMATE);
     if (!forward_ || !inverse_) {
-        if (forward_) fftwf_destroy_plan(static_cast<fftwf_plan>(forward_));
-        if (inverse_) fftwf_destroy_plan(static_cast<fftwf_plan>(inverse_));
+        if (forward_) fftw_destroy_plan(static_cast<fftw_plan>(forward_));
+        if (inverse_) fftw_destroy_plan(static_cast<fftw_plan>(inverse_));
         throw std::bad_alloc();
     }
 }
 
 RealTransform2D::~RealTransform2D() {
     std::lock_guard<std::mutex> hold(PlannerLock());
-    fftwf_destroy_plan(static_cast<fftwf_plan>(forward_));
-    fftwf_destroy_plan(static_cast<fftwf_plan>(inverse_));
+    fftw_destroy_plan(static_cast<fftw_plan>(forward_));
+    fftw_destroy_plan(static_cast<fftw_plan>(inverse_));
 }
 
-void RealTransform2D::Forward(float* real, std::complex<float>* spectrum) const {
-    fftwf_execute_dft_r2c(static_cast<fftwf_plan>(forward_), real, reinterpret_cast<fftwf_complex*>(spectrum));
+void RealTransform2D::Forward(double* data) const {
+    fftw_execute_dft_r2c(static_cast<fftw_plan>(forward_), data, reinterpret_cast<fftw_complex*>(data));
 }
 
-void RealTransform2D::Inverse(std::complex<float>* spectrum, float* real) const {
-    fftwf_execute_dft_c2r(static_cast<fftwf_plan>(inverse_), reinterpret_cast<fftwf_complex*>(spectrum), real);
+void RealTransform2D::Inverse(double* data) const {
+    fftw_execute_dft_c2r(static_cast<fftw_plan>(inverse_), reinterpret_cast<fftw_complex*>(data), data);
 }
 
 const RealTransform2D& TransformCache::Get(std::size_t rows, std::size_t columns) {

@@ -1,10 +1,15 @@
 // User messages into the host's return message, and the error log under a temporary HOME.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -226,6 +231,122 @@ TEST(LogError, AHomeWhereTheFolderCannotBeMadeIsReportedNotThrown) {
     EXPECT_NO_THROW(result = LogError("an error", nullptr));
     EXPECT_THAT(result, StartsWith("Failed to open log file: "));
     EXPECT_THROW(GetLogPath(nullptr, true), fs::filesystem_error);
+}
+
+// ---- a log that is not a regular file ----------------------------------------------------------------------
+
+// What lies at the log's path. A FIFO without a reader holds a plain open until one comes; with a reader the
+// open goes through, and only the file's type can refuse it.
+enum class NotAFile { kFifo, kFifoWithReader, kLinkToNullDevice, kFolder };
+
+struct NotAFileCase {
+    const char* name;
+    NotAFile kind;
+    bool replacesAnOpenLog;  // false: there from the process's first line on
+};
+
+const NotAFileCase kNotAFileCases[] = {
+    {"fifo from the first line", NotAFile::kFifo, false},
+    {"fifo replacing the open log", NotAFile::kFifo, true},
+    {"fifo with a reader from the first line", NotAFile::kFifoWithReader, false},
+    {"fifo with a reader replacing the open log", NotAFile::kFifoWithReader, true},
+    {"link to /dev/null from the first line", NotAFile::kLinkToNullDevice, false},
+    {"link to /dev/null replacing the open log", NotAFile::kLinkToNullDevice, true},
+    {"folder from the first line", NotAFile::kFolder, false},
+    {"folder replacing the open log", NotAFile::kFolder, true},
+};
+
+const char kStandInEnv[] = "VELLORAN_LOG_STAND_IN";   // where the parent made the thing
+const char kReplacesEnv[] = "VELLORAN_LOG_REPLACES";  // "1": it replaces a log already open
+
+// Runs in a process of its own, started by the test below, so that the log's first line really is the process's
+// first (the function keeps its stream for the whole process) and so that a call that blocks is ended by the
+// alarm instead of hanging the suite. The alarm's disposition is set here: the suite may have inherited it
+// ignored or blocked.
+TEST(LogErrorAlone, DISABLED_RefusesWhatIsNotARegularFile) {
+    const char* standIn = std::getenv(kStandInEnv);
+    ASSERT_NE(standIn, nullptr);
+    const bool replaces = std::getenv(kReplacesEnv) && std::string(std::getenv(kReplacesEnv)) == "1";
+    std::signal(SIGALRM, SIG_DFL);
+    sigset_t alarmOnly;
+    sigemptyset(&alarmOnly);
+    sigaddset(&alarmOnly, SIGALRM);
+    ASSERT_EQ(sigprocmask(SIG_UNBLOCK, &alarmOnly, nullptr), 0);
+    alarm(60);
+
+    const std::string path = GetLogPath(nullptr, true);
+    if (replaces) {
+        ASSERT_EQ(LogError("before", nullptr), "");
+        ASSERT_TRUE(fs::remove(path));
+    }
+    ASSERT_EQ(std::rename(standIn, path.c_str()), 0) << std::strerror(errno);
+    EXPECT_EQ(LogError("lost", nullptr), "Failed to open log file: " + path);
+    // Refused, not stuck: once a file can be made there again, the next line goes into it.
+    ASSERT_TRUE(fs::remove(path));
+    EXPECT_EQ(LogError("back", nullptr), "");
+    alarm(0);
+}
+
+TEST(LogError, WhatIsNotARegularFileIsRefusedWithoutWaiting) {
+    char exe[4096] = {};
+    const ssize_t length = readlink("/proc/self/exe", exe, sizeof exe - 1);
+    ASSERT_GT(length, 0);
+    for (const NotAFileCase& c : kNotAFileCases) {
+        SCOPED_TRACE(c.name);
+        testsupport::ScopedHome home;
+        GetLogPath(nullptr, false);
+        const std::string standIn = home.LogFolder() + "/stand-in";
+        int reader = -1;
+        switch (c.kind) {
+            case NotAFile::kFifo:
+            case NotAFile::kFifoWithReader:
+                ASSERT_EQ(mkfifo(standIn.c_str(), 0666), 0) << std::strerror(errno);
+                if (c.kind == NotAFile::kFifoWithReader) {
+                    reader = open(standIn.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+                    ASSERT_GE(reader, 0) << std::strerror(errno);
+                }
+                break;
+            case NotAFile::kLinkToNullDevice:
+                fs::create_symlink("/dev/null", standIn);
+                break;
+            case NotAFile::kFolder:
+                fs::create_directory(standIn);
+                break;
+        }
+
+        std::vector<std::string> env;
+        for (char** e = environ; *e; ++e) env.push_back(*e);
+        env.push_back(std::string(kStandInEnv) + "=" + standIn);
+        env.push_back(std::string(kReplacesEnv) + "=" + (c.replacesAnOpenLog ? "1" : "0"));
+        std::vector<char*> envp;
+        for (std::string& e : env) envp.push_back(e.data());
+        envp.push_back(nullptr);
+        std::string filter = "--gtest_filter=LogErrorAlone.DISABLED_RefusesWhatIsNotARegularFile";
+        std::string disabled = "--gtest_also_run_disabled_tests", brief = "--gtest_brief=1";
+        char* argv[] = {exe, filter.data(), disabled.data(), brief.data(), nullptr};
+        pid_t child = 0;
+        ASSERT_EQ(posix_spawn(&child, exe, nullptr, nullptr, argv, envp.data()), 0);
+        int status = 0;
+        ASSERT_EQ(waitpid(child, &status, 0), child);
+
+        EXPECT_FALSE(WIFSIGNALED(status) && WTERMSIG(status) == SIGALRM) << "LogError blocked on the log's path";
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the child's checks failed (status " << status << ")";
+        if (reader >= 0) {
+            char byte = 0;
+            EXPECT_LE(read(reader, &byte, 1), 0) << "a line went into the FIFO";
+            close(reader);
+        }
+        // Read only a regular file: a FIFO left in place by a failed child would hold this open.
+        if (!fs::is_regular_file(fs::symlink_status(home.LogFile()))) {
+            ADD_FAILURE() << "the child never cleared the way";
+            continue;
+        }
+        const auto lines = Lines(home.ReadLog());
+        EXPECT_EQ(lines.size(), 1u) << home.ReadLog();
+        if (!lines.empty()) {
+            EXPECT_THAT(lines.back(), ::testing::EndsWith(": back"));
+        }
+    }
 }
 
 // ---- files -------------------------------------------------------------------------------------------------

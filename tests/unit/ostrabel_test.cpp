@@ -1,6 +1,7 @@
 // The iris-blur library on real GL contexts: the convolution against a direct sum, a coloured iris's weights, the
 // scaled iris the same way up as the image from one bright point, flat fields, kept energy, the small-radius copy,
-// the failure reasons, concurrent threads and the GL state it leaves behind.
+// the failure reasons, concurrent threads (the convolution at once, the GL side in turns) and the GL state it
+// leaves behind.
 #include <GL/glcorearb.h>
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -8,9 +9,13 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <condition_variable>
 #include <cstring>
 #include <functional>
+#include <iterator>
 #include <limits>
+#include <mutex>
+#include <optional>
 #include <ostream>
 #include <random>
 #include <string>
@@ -18,6 +23,8 @@
 #include <vector>
 
 #include "Ostrabel.h"
+#include "OstrabelConvolve.h"
+#include "gl/GLContext.h"
 #include "support/CaseNames.h"
 #include "support/HostEglContext.h"
 #include "sdk/AE_EffectSuites.h"
@@ -307,7 +314,7 @@ TEST_P(OstrabelDirect, MatchesTheDirectConvolutionSum) {
                     }
                 worst = std::max(worst, std::fabs(expected - result.at(x, y, ch)));
             }
-    // Values up to 2; float sums and single-precision transforms both stay near 1e-6 here.
+    // Values up to 2; the float kernel weights and results stay near 1e-6 here.
     EXPECT_LT(worst, 2e-5);
     ExpectDefaultBindings();
 }
@@ -656,35 +663,145 @@ TEST_F(OstrabelTest, ReasonIsCutToTheCapacity) {
 // Threads and GL state
 // ---------------------------------------------------------------------------------------------------------
 
-// Two render threads, each with its own context and pipeline object, convolving at the same time get
-// exactly what one thread gets; the sizes are large enough that each call also spreads over workers.
-TEST_F(OstrabelTest, TwoThreadsAtOnceMatchOneThread) {
-    const Image source = RandomImage(200, 160, 21);
-    const float radii[] = {24.0f, 7.5f, 60.0f};
-    const int levels[] = {1, 3, 5};
-    std::vector<Image> expected;
-    {
-        IrisWorld iris = QuadrantIris(Depth::k8, 200, 100);
-        for (int i = 0; i < 3; ++i) expected.push_back(Convolve(pipeline_, iris, source, levels[i], radii[i]));
+// The convolution, the library's CPU half, on two threads at once gets exactly what one thread gets. Each thread
+// keeps plans of its own, as each pipeline object does, and meets transform sizes new to it, so both plan at the
+// same time too. The cases take the direct sum, the transforms and the coarse grid; the sizes are large enough
+// that each call also spreads over workers. No GL here: two contexts issuing GL at once would race inside
+// llvmpipe, which the effect keeps from happening (see the next test).
+TEST(OstrabelConvolution, TwoThreadsAtOnceMatchOneThread) {
+    struct Level {
+        float radius;
+        int sampling_level;
+    };
+    const Level levels[] = {{24.0f, 1}, {7.5f, 3}, {60.0f, 5}, {33.0f, 2}};
+    ostrabel::RgbaImage sources[2];  // one per thread, so that anything one thread leaves behind shows in the other
+    for (int who = 0; who < 2; ++who) {
+        const Image picture = RandomImage(200, 160, 21 + unsigned(who));
+        sources[who].width = picture.width;
+        sources[who].height = picture.height;
+        sources[who].pixels.assign(picture.rgba.begin(), picture.rgba.end());
+    }
+    ostrabel::IrisWeights iris;
+    iris.width = 200;
+    iris.height = 100;
+    for (int y = 0; y < iris.height; ++y)
+        for (int x = 0; x < iris.width; ++x) {
+            iris.weights.push_back((y < iris.height / 2 ? 1.0f : 0.25f) * (x < iris.width / 2 ? 1.0f : 0.5f));
+            iris.total += iris.weights.back();
+        }
+    constexpr unsigned kWorkers = 4;
+
+    std::vector<std::vector<float>> expected[2];
+    for (int who = 0; who < 2; ++who) {
+        ostrabel::TransformCache plans;
+        for (const Level& level : levels) {
+            const ostrabel::RgbaImage result =
+                ostrabel::ConvolveWithIris(sources[who], iris, level.radius, level.sampling_level, plans, kWorkers);
+            expected[who].emplace_back(result.pixels.begin(), result.pixels.end());
+        }
     }
     std::atomic<int> mismatches{0}, ready{0};
-    auto render = [&] {
-        TestContext context;
-        if (!context.ok()) {
-            ++mismatches;
-            return;
-        }
-        void* pipeline = CreateIrisPipelineOBJ(context.handle());
-        IrisWorld iris = QuadrantIris(Depth::k8, 200, 100);
+    auto render = [&](int who) {
+        ostrabel::TransformCache plans;
         ++ready;
         while (ready.load() < 2) std::this_thread::yield();  // start together
         for (int round = 0; round < 2; ++round)
-            for (int i = 0; i < 3; ++i)
-                if (Convolve(pipeline, iris, source, levels[i], radii[i]).rgba != expected[std::size_t(i)].rgba)
-                    ++mismatches;
-        DeletePipelineCtx(pipeline);
+            for (std::size_t i = 0; i < std::size(levels); ++i) {
+                const ostrabel::RgbaImage result = ostrabel::ConvolveWithIris(
+                    sources[who], iris, levels[i].radius, levels[i].sampling_level, plans, kWorkers);
+                const std::vector<float>& want = expected[who][i];
+                if (!std::equal(result.pixels.begin(), result.pixels.end(), want.begin(), want.end())) ++mismatches;
+            }
     };
-    std::thread first(render), second(render);
+    std::thread first(render, 0), second(render, 1);
+    first.join();
+    second.join();
+    EXPECT_EQ(mismatches.load(), 0);
+}
+
+// Lets two threads take strict turns, so that every step of one runs between two steps of the other.
+class Turns {
+public:
+    // Runs `step` on thread `who` (0 or 1) in its turn, under the effect's GL lock and settled before the turn
+    // passes, as the effect does its GL work: the other thread's contexts never meet unfinished work.
+    void Take(int who, const std::function<void()>& step) {
+        std::unique_lock<std::mutex> hold(mutex_);
+        changed_.wait(hold, [&] { return turn_ == who; });
+        {
+            const std::unique_lock<std::mutex> glWork = LockGLWork();
+            step();
+            SettleGLWork();
+        }
+        turn_ = 1 - who;
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int turn_ = 0;
+};
+
+// Two render threads, each with its own context, pipeline object and picture, get exactly what one thread gets
+// while their levels interleave step by step: each step of one thread's level (its cache made, used, disposed
+// of) comes between two of the other's, so nothing of one pipeline or cache may leak into the other's.
+TEST_F(OstrabelTest, TwoThreadsTakingTurnsMatchOneThread) {
+    const Image sources[] = {RandomImage(200, 160, 21), RandomImage(200, 160, 22)};  // one per thread
+    const float radii[] = {24.0f, 7.5f, 60.0f};
+    const int levels[] = {1, 3, 5};
+    std::vector<Image> expected[2];
+    {
+        IrisWorld iris = QuadrantIris(Depth::k8, 200, 100);
+        for (int who = 0; who < 2; ++who)
+            for (int i = 0; i < 3; ++i)
+                expected[who].push_back(Convolve(pipeline_, iris, sources[who], levels[i], radii[i]));
+    }
+    glFinish();  // nothing of this thread's is still being rasterised when the two begin
+    Turns turns;
+    std::atomic<int> mismatches{0};
+    auto render = [&](int who) {
+        const Image& source = sources[who];
+        std::optional<TestContext> context;
+        void* pipeline = nullptr;
+        std::optional<Target> source_target, destination;
+        void* cache = nullptr;
+        IrisWorld iris = QuadrantIris(Depth::k8, 200, 100);
+        PF_InData in_data = MakeInData();
+        turns.Take(who, [&] {
+            context.emplace();
+            if (context->ok()) pipeline = CreateIrisPipelineOBJ(context->handle());
+            if (!pipeline) ++mismatches;
+        });
+        for (int round = 0; round < 2; ++round)
+            for (int i = 0; i < 3; ++i) {
+                turns.Take(who, [&] {
+                    if (!pipeline) return;
+                    source_target.emplace(source);
+                    destination.emplace(MakeImage(source.width, source.height));
+                    char reason[kErrorCapacity + 1] = {};
+                    cache = CreateOstrabelImageCacheGL(&in_data, pipeline, 8, iris.world(), 50, 1,
+                                                       source_target->framebuffer(), source.width, source.height,
+                                                       reason, kErrorCapacity);
+                    if (!cache) ++mismatches;
+                });
+                turns.Take(who, [&] {
+                    if (pipeline) OstrabelGL(cache, levels[i], destination->framebuffer(), source.width,
+                                             source.height, radii[i]);
+                });
+                turns.Take(who, [&] {
+                    if (!pipeline) return;
+                    OstrabelDisposeBlurCacheGL(cache);
+                    if (destination->Read().rgba != expected[who][std::size_t(i)].rgba) ++mismatches;
+                    destination.reset();
+                    source_target.reset();
+                });
+            }
+        turns.Take(who, [&] {
+            if (pipeline) DeletePipelineCtx(pipeline);
+            context.reset();
+        });
+    };
+    std::thread first(render, 0), second(render, 1);
     first.join();
     second.join();
     EXPECT_EQ(mismatches.load(), 0);
@@ -695,23 +812,23 @@ TEST_F(OstrabelTest, TwoThreadsAtOnceMatchOneThread) {
 // it must serialise the planning itself. Each of our calls meets a transform size it has not planned yet.
 TEST_F(OstrabelTest, PlansWhileAnotherUserOfFftwPlans) {
     using Plan = void*;
-    using PlanReal2D = Plan (*)(int, int, float*, void*, unsigned);
+    using PlanReal2D = Plan (*)(int, int, double*, void*, unsigned);
     using DestroyPlan = void (*)(Plan);
     using Allocate = void* (*)(std::size_t);
     using Free = void (*)(void*);
     // The library's FFTW, found in the process the way another plug-in's calls would reach it.
-    const auto plan = reinterpret_cast<PlanReal2D>(dlsym(RTLD_DEFAULT, "fftwf_plan_dft_r2c_2d"));
-    const auto destroy = reinterpret_cast<DestroyPlan>(dlsym(RTLD_DEFAULT, "fftwf_destroy_plan"));
-    const auto allocate = reinterpret_cast<Allocate>(dlsym(RTLD_DEFAULT, "fftwf_malloc"));
-    const auto release = reinterpret_cast<Free>(dlsym(RTLD_DEFAULT, "fftwf_free"));
+    const auto plan = reinterpret_cast<PlanReal2D>(dlsym(RTLD_DEFAULT, "fftw_plan_dft_r2c_2d"));
+    const auto destroy = reinterpret_cast<DestroyPlan>(dlsym(RTLD_DEFAULT, "fftw_destroy_plan"));
+    const auto allocate = reinterpret_cast<Allocate>(dlsym(RTLD_DEFAULT, "fftw_malloc"));
+    const auto release = reinterpret_cast<Free>(dlsym(RTLD_DEFAULT, "fftw_free"));
     ASSERT_TRUE(plan && destroy && allocate && release);
     constexpr unsigned kEstimate = 1u << 6;  // FFTW_ESTIMATE
 
     std::atomic<bool> stop{false};
     std::atomic<int> other_failures{0};
     std::thread other([&] {
-        float* real = static_cast<float*>(allocate(sizeof(float) * 96 * 96));
-        void* spectrum = allocate(sizeof(float) * 2 * 96 * 49);
+        double* real = static_cast<double*>(allocate(sizeof(double) * 96 * 96));
+        void* spectrum = allocate(sizeof(double) * 2 * 96 * 49);
         for (int round = 0; !stop.load(); ++round) {
             const int n = 8 + round % 88;
             Plan p = plan(n, 96, real, spectrum, kEstimate);
