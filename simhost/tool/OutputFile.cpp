@@ -216,6 +216,20 @@ simhost::ImagePlacement PlacementOnInput(const ToolState& state, const simhost::
     return placement;
 }
 
+void CheckOutputFolder(const ToolState& state) {
+    // Text alone is asked for: no frame is written, so where it would go does not matter.
+    if (state.version || PrintsOnly(state)) return;
+    const std::string& path = state.output;
+    const OutputPath where = Split(path);
+    Descriptor folder(::open(where.folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
+    if (folder.get() < 0 || ::faccessat(folder.get(), ".", W_OK | X_OK, AT_EACCESS) != 0)
+        throw std::runtime_error(path + ": cannot create (" + std::strerror(errno) + ")");
+    // A link at the name is replaced, wherever it points; only a folder itself is in the way.
+    struct stat there {};
+    if (::fstatat(folder.get(), where.name.c_str(), &there, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(there.st_mode))
+        throw std::runtime_error(path + ": cannot write (" + std::strerror(EISDIR) + ")");
+}
+
 int WriteOutputFile(const ToolState& state, const simhost::SimWorld& input, const simhost::SimWorld& frame) {
     const std::string& path = state.output;
     const OutputPath where = Split(path);

@@ -15,6 +15,11 @@ namespace velloran_tool {
 // is spelled or linked: the frame would replace the user's own image.
 void RefuseOutputOverInputs(const ToolState& state);
 
+// Throws std::runtime_error, with the line to show, when the frame could not be written where the output names,
+// before any time goes into rendering it: the folder missing, not a folder or not writable, or the name
+// taken by a folder. Does nothing for a run that writes no frame.
+void CheckOutputFolder(const ToolState& state);
+
 // Where the frame lies on the input's picture: its origin as the effect grew it, in a picture of the input's
 // size at the frame's resolution (1/N of it for --downsample N).
 simhost::ImagePlacement PlacementOnInput(const ToolState& state, const simhost::SimWorld& input,

@@ -1,7 +1,8 @@
 // The command-line host's output file as a user in a shared folder meets it: never written through a link
 // somebody planted, nothing left beside it whatever signal ends the tool, the mode of a file it replaces kept,
-// and every step of writing that fails reported in one line with the older output as it was. Each holds where the file system makes unnamed files and, with
-// a preloaded fault library taking them away, where it does not.
+// a folder it cannot write refused before the frame is rendered, and every step of writing that fails
+// reported in one line with the older output as it was. Each holds where the file system makes unnamed files
+// and, with a preloaded fault library taking them away, where it does not.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -279,6 +280,63 @@ TEST_P(ToolOutputMode, OfAReplacedFileIsKeptAndANewOneFollowsTheUmask) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, ToolOutputMode, testing::Values(Files::kUnnamed, Files::kNamed), FilesName);
+
+// An output the tool could not write is refused before any time goes into the frame: the whole of what the tool
+// says, with every stage's timing asked for, is the one line, and the folder is as it was. A run that prints
+// only text writes no frame, and the output does not matter to it.
+struct FolderCase {
+    const char* what;
+    std::function<void(const std::string& folder)> prepare;
+    std::vector<std::string> arguments;
+    std::string line;  // the whole of stderr; empty for a run that succeeds
+    bool needsNonRoot = false;
+};
+
+void PrintTo(const FolderCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
+
+const auto kNothing = [](const std::string&) {};
+
+const FolderCase kFolderCases[] = {
+    {"folder missing", kNothing, {"-o", "no/such/out.png"}, "no/such/out.png: cannot create (No such file or directory)"},
+    {"folder missing, absolute", kNothing, {"-o", "/nonexistent/dir/a.exr"},
+     "/nonexistent/dir/a.exr: cannot create (No such file or directory)"},
+    {"output is a folder", [](const std::string& f) { fs::create_directories(f + "/taken.png/inside"); },
+     {"-o", "taken.png"}, "taken.png: cannot write (Is a directory)"},
+    {"folder is a file", [](const std::string& f) { WriteFile(f + "/plain", "x"); },
+     {"-o", "plain/out.png"}, "plain/out.png: cannot create (Not a directory)"},
+    {"folder read-only",
+     [](const std::string& f) {
+         fs::create_directory(f + "/sealed");
+         ::chmod((f + "/sealed").c_str(), 0555);
+     },
+     {"-o", "sealed/out.png"}, "sealed/out.png: cannot create (Permission denied)", true},
+    {"text only, folder missing", kNothing, {"--about", "-o", "no/such/out.png"}, ""},
+};
+
+class ToolOutputFolder : public testing::TestWithParam<FolderCase> {};
+
+TEST_P(ToolOutputFolder, ThatCannotBeWrittenIsRefusedBeforeRendering) {
+    const FolderCase& c = GetParam();
+    if (c.needsNonRoot && ::geteuid() == 0) GTEST_SKIP() << "file modes do not bind root";
+    Workspace w;
+    c.prepare(w.folder);
+    const std::set<std::string> before = Listing(w.folder);
+    std::vector<std::string> arguments = {"--scene-size", "48x32", "-v"};
+    arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+
+    const ToolResult run = RunTool(w.folder, arguments, Files::kUnnamed);
+
+    EXPECT_EQ(Listing(w.folder), before);
+    if (c.line.empty()) {
+        EXPECT_EQ(run.exitCode, 0) << run.stderrText;
+    } else {
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(run.stderrText, "velloran-render: " + c.line + "\n");
+    }
+    for (const auto& entry : fs::recursive_directory_iterator(w.folder)) ::chmod(entry.path().c_str(), 0755);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, ToolOutputFolder, testing::ValuesIn(kFolderCases), velloran_test::NameFromWhat<FolderCase>);
 
 // Each step of writing that can fail, failing: the last byte (a full disk), the sync of the file, its close,
 // giving it its name (a new output or one replacing an older), the rename into place, the sync of the folder.
