@@ -322,7 +322,9 @@ int WriteOutputFile(const ToolState& state, const simhost::SimWorld& input, cons
     named.clear();
 
     // The new name on the storage too, so that a file reported written is still there after a power loss.
-    const bool synced = folderReadable ? ::fsync(folder.get()) == 0 : ::syncfs(kept.get()) == 0;
+    // A file system with nothing to sync for a folder says so with EINVAL, as it does for files.
+    const bool synced =
+        folderReadable ? ::fsync(folder.get()) == 0 || errno == EINVAL : ::syncfs(kept.get()) == 0;
     if (!synced)
         return Refuse(path + ": written, but its folder could not be synced (" + std::strerror(errno) +
                       "); it may not survive a power loss");

@@ -69,11 +69,12 @@ struct ToolResult {
 };
 
 // This process's environment for the tool, with the fault library preloaded when the case needs it.
-std::vector<std::string> ToolEnvironment(Files files, const std::string& fault) {
+std::vector<std::string> ToolEnvironment(Files files, const std::string& fault, bool unreadableFolder = false) {
     std::vector<std::string> env;
     for (char** e = environ; *e; ++e)
         if (std::strncmp(*e, "LD_PRELOAD=", 11) != 0 && std::strncmp(*e, "ASAN_OPTIONS=", 13) != 0 &&
-            std::strncmp(*e, "VELLORAN_NO_UNNAMED_FILES=", 26) != 0 && std::strncmp(*e, "VELLORAN_OUTPUT_FAULT=", 22) != 0)
+            std::strncmp(*e, "VELLORAN_NO_UNNAMED_FILES=", 26) != 0 && std::strncmp(*e, "VELLORAN_OUTPUT_FAULT=", 22) != 0 &&
+            std::strncmp(*e, "VELLORAN_UNREADABLE_FOLDER=", 27) != 0)
             env.push_back(*e);
     const char* asan = std::getenv("ASAN_OPTIONS");
     if (files == Files::kNamed || !fault.empty()) {
@@ -85,6 +86,7 @@ std::vector<std::string> ToolEnvironment(Files files, const std::string& fault) 
     }
     if (files == Files::kNamed) env.push_back("VELLORAN_NO_UNNAMED_FILES=1");
     if (!fault.empty()) env.push_back("VELLORAN_OUTPUT_FAULT=" + fault);
+    if (unreadableFolder) env.push_back("VELLORAN_UNREADABLE_FOLDER=.");
     return env;
 }
 
@@ -93,8 +95,8 @@ std::vector<std::string> ToolEnvironment(Files files, const std::string& fault) 
 // knowing its process id; `inChild` runs in it just before.
 pid_t StartTool(const std::string& folder, const std::vector<std::string>& arguments, Files files,
                 const std::string& fault, const std::string& errorsPath, int hold = -1,
-                const std::function<void()>& inChild = {}) {
-    const std::vector<std::string> env = ToolEnvironment(files, fault);
+                const std::function<void()>& inChild = {}, bool unreadableFolder = false) {
+    const std::vector<std::string> env = ToolEnvironment(files, fault, unreadableFolder);
     std::vector<char*> envp, argv{const_cast<char*>(VELLORAN_RENDER_TOOL)};
     for (const std::string& e : env) envp.push_back(const_cast<char*>(e.c_str()));
     envp.push_back(nullptr);
@@ -133,9 +135,9 @@ ToolResult Finish(pid_t child, const std::string& errorsPath) {
 }
 
 ToolResult RunTool(const std::string& folder, const std::vector<std::string>& arguments, Files files,
-            const std::string& fault = "", const std::function<void()>& inChild = {}) {
+            const std::string& fault = "", const std::function<void()>& inChild = {}, bool unreadableFolder = false) {
     const std::string errors = folder + "/../tool-stderr.txt";
-    return Finish(StartTool(folder, arguments, files, fault, errors, -1, inChild), errors);
+    return Finish(StartTool(folder, arguments, files, fault, errors, -1, inChild, unreadableFolder), errors);
 }
 
 const std::vector<std::string> kSmallFrame = {"--scene-size", "48x32", "--set", "Radius=4", "-o", "out.png"};
@@ -347,7 +349,8 @@ struct FaultCase {
     std::string fault;  // "last-byte" takes the output's size from a run without faults
     bool older;         // an older output to replace
     std::string line;
-    bool unnamedOnly = false;  // a step only the unnamed file goes through
+    bool unnamedOnly = false;       // a step only the unnamed file goes through
+    bool unreadableFolder = false;  // a folder the tool may write into but not read, synced as a file system
 };
 
 void PrintTo(const FaultCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
@@ -363,6 +366,9 @@ const FaultCase kFaultCases[] = {
     {"rename into place fails", "rename", true, "out.png: cannot write (Input/output error)"},
     {"folder sync fails", "folder-sync", true,
      "out.png: written, but its folder could not be synced (Input/output error); it may not survive a power loss"},
+    {"file system sync fails for a folder it cannot read", "fs-sync", true,
+     "out.png: written, but its folder could not be synced (Input/output error); it may not survive a power loss",
+     false, true},
 };
 
 class ToolOutputFaults : public testing::TestWithParam<std::tuple<FaultCase, Files>> {};
@@ -384,12 +390,12 @@ TEST_P(ToolOutputFaults, AreOneLineLeavingTheOlderOutputAsItWas) {
     if (c.older) WriteFile(out, "the older output");
     const std::set<std::string> before = Listing(w.folder);
 
-    const ToolResult run = RunTool(w.folder, kSmallFrame, files, fault);
+    const ToolResult run = RunTool(w.folder, kSmallFrame, files, fault, {}, c.unreadableFolder);
 
     EXPECT_EQ(run.exitCode, 1) << run.stderrText;
     EXPECT_THAT(run.errorLines, testing::ElementsAre("velloran-render: " + c.line)) << run.stderrText;
     EXPECT_THAT(run.stderrText, testing::Not(testing::HasSubstr("velloran-render: wrote ")));
-    if (c.fault == "folder-sync") {
+    if (c.fault == "folder-sync" || c.fault == "fs-sync") {
         std::set<std::string> expected = before;
         expected.insert("out.png");
         EXPECT_EQ(Listing(w.folder), expected);

@@ -8,7 +8,10 @@
 //                                 close         closing the output file (it is closed all the same): EIO
 //                                 link          giving a file a name (linkat): EIO
 //                                 rename        renaming a file: EIO
-//                                 folder-sync   syncing a folder, or a whole file system: EIO
+//                                 folder-sync   syncing a folder: EIO
+//                                 fs-sync       syncing a whole file system (syncfs): EIO
+//   VELLORAN_UNREADABLE_FOLDER=P  opening the folder P for reading fails with EACCES, as for a folder the
+//                                 user may write into but not list
 // The output file is the one opened unnamed or under a name holding ".partial-"; nothing else is touched.
 #include <dlfcn.h>
 #include <fcntl.h>
@@ -83,6 +86,17 @@ bool IsFolder(int fd) {
 
 #define VISIBLE extern "C" __attribute__((visibility("default")))
 
+VISIBLE int open(const char* path, int flags, ...) {
+    va_list args;
+    va_start(args, flags);
+    const mode_t mode = ModeArgument(flags, args);
+    va_end(args);
+    const char* unreadable = std::getenv("VELLORAN_UNREADABLE_FOLDER");
+    if (unreadable && std::strcmp(path, unreadable) == 0 && (flags & O_DIRECTORY) && !(flags & O_PATH))
+        return Failed(EACCES);
+    return Real<int (*)(const char*, int, ...)>("open")(path, flags, mode);
+}
+
 VISIBLE int openat(int dirfd, const char* path, int flags, ...) {
     va_list args;
     va_start(args, flags);
@@ -114,7 +128,7 @@ VISIBLE int fsync(int fd) {
 }
 
 VISIBLE int syncfs(int fd) {
-    if (Fault("folder-sync")) return Failed(EIO);
+    if (Fault("fs-sync")) return Failed(EIO);
     return Real<int (*)(int)>("syncfs")(fd);
 }
 
