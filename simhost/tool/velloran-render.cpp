@@ -134,6 +134,7 @@ int main(int argc, char** argv) {
         }
         velloran_tool::CheckInputFiles(state);
         velloran_tool::RefuseOutputOverInputs(state);
+        velloran_tool::CheckOutputFolder(state);
         return Run(state);
     } catch (const std::invalid_argument& e) {
         std::fprintf(stderr, "velloran-render: %s\n", e.what());

@@ -69,28 +69,40 @@ inline std::set<std::string> Listing(const std::string& folder) {
     return names;
 }
 
-// Signals `child` as soon as a temporary output file (".partial-") appears in the folder that `watch` (from
-// inotify_init1(IN_NONBLOCK), watching IN_CREATE) watches, while the image is still being written into it, and
-// closes the watch. Returns whether it did; a child that made no such file within two minutes is killed.
-inline bool SignalWhenTemporaryAppears(int watch, pid_t child, int sig) {
-    bool signalled = false;
+// Signals `child` as soon as a file other than `output` in the folder that `watch` (from
+// inotify_init1(IN_NONBLOCK), watching IN_MODIFY) watches is written to: the image going into its unnamed
+// temporary file ("#" and its number), or into a named one where the file system has no unnamed files. Closes
+// the watch, and returns the name of the file written to, empty when there was none; a child that wrote no
+// such file within two minutes is killed.
+inline std::string SignalWhenTemporaryIsWritten(int watch, pid_t child, int sig, const std::string& output) {
+    std::string written;
     alignas(struct inotify_event) char events[4096];
-    for (int waited = 0; !signalled && waited < 120000; ++waited) {
+    for (int waited = 0; written.empty() && waited < 120000; ++waited) {
         pollfd p{watch, POLLIN, 0};
         if (::poll(&p, 1, 1) <= 0) continue;
         const ssize_t n = ::read(watch, events, sizeof events);
         for (ssize_t at = 0; at < n;) {
             const auto* e = reinterpret_cast<const struct inotify_event*>(events + at);
-            if (!signalled && e->len && std::string(e->name).find(".partial-") != std::string::npos) {
+            if (written.empty() && (e->mask & IN_MODIFY) && e->len && std::string(e->name) != output) {
                 ::kill(child, sig);
-                signalled = true;
+                written = e->name;
             }
             at += ssize_t(sizeof(struct inotify_event) + e->len);
         }
     }
     ::close(watch);
-    if (!signalled) ::kill(child, SIGKILL);
-    return signalled;
+    if (written.empty()) ::kill(child, SIGKILL);
+    return written;
+}
+
+// In a child about to run the tool: every signal at its default action and none blocked, whatever this
+// process inherited (nohup, a shell's background job, a trap).
+inline void DefaultSignals() {
+    for (int sig = 1; sig < NSIG; ++sig)
+        if (sig != SIGKILL && sig != SIGSTOP) ::signal(sig, SIG_DFL);
+    sigset_t none;
+    sigemptyset(&none);
+    ::sigprocmask(SIG_SETMASK, &none, nullptr);
 }
 
 }  // namespace tooltest
