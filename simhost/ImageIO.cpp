@@ -26,6 +26,7 @@
 #include <cstring>
 #include <cstdint>
 #include <memory>
+#include <set>
 #include <stdexcept>
 #include <vector>
 
@@ -389,12 +390,15 @@ void WriteExrInto(int fd, const std::string& path, const SimWorld& source, const
     // format holds them.
     const int64_t left = placement.originX, top = placement.originY, right = left + width - 1,
                   bottom = top + height - 1;
-    if (right > INT32_MAX || bottom > INT32_MAX) Fail(path, "the frame lies beyond what OpenEXR can place");
+    const bool onPicture = placement.displayWidth > 0 && placement.displayHeight > 0;
+    const int64_t displayLeft = onPicture ? placement.displayX : left, displayTop = onPicture ? placement.displayY : top,
+                  displayRight = onPicture ? displayLeft + placement.displayWidth - 1 : right,
+                  displayBottom = onPicture ? displayTop + placement.displayHeight - 1 : bottom;
+    for (const int64_t v : {left, top, right, bottom, displayLeft, displayTop, displayRight, displayBottom})
+        if (v < INT32_MIN || v > INT32_MAX) Fail(path, "the frame lies beyond what OpenEXR can place");
     const Imath::Box2i data{Imath::V2i(int(left), int(top)), Imath::V2i(int(right), int(bottom))};
-    const Imath::Box2i display = placement.displayWidth > 0 && placement.displayHeight > 0
-                                     ? Imath::Box2i(Imath::V2i(0, 0), Imath::V2i(placement.displayWidth - 1,
-                                                                                 placement.displayHeight - 1))
-                                     : data;
+    const Imath::Box2i display{Imath::V2i(int(displayLeft), int(displayTop)),
+                               Imath::V2i(int(displayRight), int(displayBottom))};
     FileSink sink(fd, path);
     try {
         ExrSink stream(sink, path);
@@ -447,6 +451,58 @@ void WriteToPath(const std::string& path, Write write) {
         throw;
     }
     if (::close(fd) != 0) Fail(path, std::string("write failed (") + std::strerror(errno) + ")");
+}
+
+// The header of the EXR file open in `stream`, each size it claims checked against the file first. `version`
+// and `tableAt` (where its table of chunks begins) are set for the check of that table.
+Imf::Header ReadExrHeader(const std::string& path, DescriptorStream& stream, uint64_t size, int& version,
+                          uint64_t& tableAt) {
+    unsigned char start[8] = {};
+    if (size < sizeof start) Fail(path, "not an OpenEXR file");
+    stream.read(reinterpret_cast<char*>(start), sizeof start);
+    auto littleEndian = [&](int at) {
+        return int(uint32_t(start[at]) | uint32_t(start[at + 1]) << 8 | uint32_t(start[at + 2]) << 16 |
+                   uint32_t(start[at + 3]) << 24);
+    };
+    if (littleEndian(0) != Imf::MAGIC) Fail(path, "not an OpenEXR file");
+    version = littleEndian(4);
+    tableAt = CheckHeaderSizes(path, stream, size, Imf::isMultiPart(version));
+    stream.seekg(sizeof start);
+    Imf::Header header;
+    header.readFrom(stream, version);
+    return header;
+}
+
+// The prefix of the channels that hold the image: "" for the file's own R, G, B, A or luminance channels;
+// where every channel is in a named layer, the one layer that holds R, G and B ("diffuse." for diffuse.R,
+// diffuse.G, diffuse.B). Read as the file's own channels, such a file would give a black, opaque frame, so
+// one with no such layer, or with several, is refused by a message that lists its layers.
+std::string ImageLayer(const std::string& path, const Imf::ChannelList& channels) {
+    for (const char* name : {"R", "G", "B", "A", "Y", "RY", "BY"})
+        if (channels.findChannel(name)) return "";
+    std::set<std::string> layers;
+    channels.layers(layers);
+    if (layers.empty()) return "";
+    std::vector<std::string> colour;
+    std::string listing;
+    for (const std::string& layer : layers) {
+        Imf::ChannelList::ConstIterator first, last;
+        channels.channelsInLayer(layer, first, last);
+        std::string names;
+        int rgb = 0;
+        for (auto it = first; it != last; ++it) {
+            const std::string name = std::string(it.name()).substr(layer.size() + 1);
+            if (name.find('.') != std::string::npos) continue;  // a layer within this one
+            names += (names.empty() ? "" : ", ") + name;
+            rgb += name == "R" || name == "G" || name == "B";
+        }
+        if (rgb == 3) colour.push_back(layer);
+        listing += (listing.empty() ? "" : ", ") + layer + " (" + names + ")";
+    }
+    if (colour.size() == 1) return colour.front() + ".";
+    Fail(path, std::string("its channels are all in layers, and ") +
+                   (colour.empty() ? "none of them holds" : "more than one of them holds") +
+                   " R, G and B (its layers: " + listing + ")");
 }
 
 std::string Lower(std::string s) {
@@ -559,30 +615,21 @@ SimWorld ReadExr(const std::string& path) {
         const int fd = OpenForReading(path, &size);
         DescriptorStream stream(path, fd, size);
         // The header alone first: its size and channels decide whether and how the pixels are read.
-        unsigned char start[8] = {};
-        if (size < sizeof start) Fail(path, "not an OpenEXR file");
-        stream.read(reinterpret_cast<char*>(start), sizeof start);
-        auto littleEndian = [&](int at) {
-            return int(uint32_t(start[at]) | uint32_t(start[at + 1]) << 8 | uint32_t(start[at + 2]) << 16 |
-                       uint32_t(start[at + 3]) << 24);
-        };
-        if (littleEndian(0) != Imf::MAGIC) Fail(path, "not an OpenEXR file");
-        int version = littleEndian(4);
-        const uint64_t tableAt = CheckHeaderSizes(path, stream, size, Imf::isMultiPart(version));
-        stream.seekg(sizeof start);
-        Imf::Header header;
-        header.readFrom(stream, version);
+        int version = 0;
+        uint64_t tableAt = 0;
+        const Imf::Header header = ReadExrHeader(path, stream, size, version, tableAt);
         const Imath::Box2i window = header.dataWindow();
         const int64_t width = int64_t(window.max.x) - window.min.x + 1, height = int64_t(window.max.y) - window.min.y + 1;
         if (width <= 0 || height <= 0) Fail(path, "empty image");
         if (width > kMaxImageSide || height > kMaxImageSide) Fail(path, TooLarge(uint64_t(width), uint64_t(height)));
         CheckChunkTable(path, stream, size, header, version, tableAt);
         const Imf::ChannelList& channels = header.channels();
+        const std::string layer = ImageLayer(path, channels);
         const bool rgb = channels.findChannel("R") || channels.findChannel("G") || channels.findChannel("B");
         const bool luminance = channels.findChannel("Y") || channels.findChannel("RY") || channels.findChannel("BY");
         stream.seekg(0);
 
-        if (rgb || !luminance) {
+        if (!layer.empty() || rgb || !luminance) {
             // Colour files keep their full 32-bit precision: each channel is a FLOAT slice straight into the
             // world's alpha, red, green, blue, placed so that the data window's corner lands on its first pixel.
             Imf::InputFile file(stream);
@@ -591,7 +638,7 @@ SimWorld ReadExr(const std::string& path) {
             char* base = BufferBase(world.Row<PF_PixelFloat>(0), window.min.x, window.min.y, xStride, yStride);
             Imf::FrameBuffer frame;
             auto slice = [&](const char* name, size_t offset, double fill) {
-                frame.insert(name, Imf::Slice(Imf::FLOAT, base + offset, xStride, yStride, 1, 1, fill));
+                frame.insert(layer + name, Imf::Slice(Imf::FLOAT, base + offset, xStride, yStride, 1, 1, fill));
             };
             slice("A", offsetof(PF_PixelFloat, alpha), 1.0);
             slice("R", offsetof(PF_PixelFloat, red), 0.0);
@@ -627,6 +674,42 @@ SimWorld ReadExr(const std::string& path) {
             }
         }
         return world;
+    } catch (const std::runtime_error&) {
+        throw;
+    } catch (const std::exception& e) {
+        Fail(path, e.what());
+    }
+}
+
+ImagePlacement WholePicture(const SimWorld& pixels) {
+    ImagePlacement placement;
+    placement.displayWidth = pixels.width();
+    placement.displayHeight = pixels.height();
+    return placement;
+}
+
+ImagePlacement ReadImagePlacement(const std::string& path, const SimWorld& pixels) {
+    if (!EndsWith(Lower(path), ".exr")) return WholePicture(pixels);
+    try {
+        uint64_t size = 0;
+        const int fd = OpenForReading(path, &size);
+        DescriptorStream stream(path, fd, size);
+        int version = 0;
+        uint64_t tableAt = 0;
+        const Imf::Header header = ReadExrHeader(path, stream, size, version, tableAt);
+        const Imath::Box2i data = header.dataWindow(), display = header.displayWindow();
+        ImagePlacement placement;
+        placement.originX = data.min.x;
+        placement.originY = data.min.y;
+        placement.displayX = display.min.x;
+        placement.displayY = display.min.y;
+        placement.displayWidth = int64_t(display.max.x) - display.min.x + 1;
+        placement.displayHeight = int64_t(display.max.y) - display.min.y + 1;
+        if (int64_t(data.max.x) - data.min.x + 1 != pixels.width() ||
+            int64_t(data.max.y) - data.min.y + 1 != pixels.height() || placement.displayWidth <= 0 ||
+            placement.displayHeight <= 0)
+            Fail(path, "the file changed while it was read");
+        return placement;
     } catch (const std::runtime_error&) {
         throw;
     } catch (const std::exception& e) {

@@ -2,6 +2,7 @@
 // OpenEXR holds premultiplied colour, so it is divided by alpha on reading and multiplied on writing.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "simhost/World.h"
@@ -25,17 +26,29 @@ void WritePng(const std::string& path, const SimWorld& world);
 // RGBA (a missing A is 1, missing colour channels 0) into a 32-bit float world; the data window is the world,
 // wherever it lies and whatever the display window (a frame written with overscan reads back whole).
 // A file with no R, G or B but luminance (Y, or Y with chroma RY and BY) reads as the grey or colour it holds.
+// A file whose channels are all in named layers ("diffuse.R", "ViewLayer.Combined.G") reads the one layer that
+// holds R, G and B, with its A; with no such layer or several it is refused, the error naming its layers.
 // A pixel whose alpha is too small to divide its colour by (the straight colour would not be finite) reads as
 // transparent: alpha 0 and the colour as stored, as a pixel stored with alpha 0 reads.
 SimWorld ReadExr(const std::string& path);
 
 // Where a frame lies in the picture it belongs to, for the files that can say so (OpenEXR's data and display
-// windows): its first pixel at (originX, originY) of a picture that spans (0, 0) to (displayWidth,
-// displayHeight). A display size of 0 makes the picture the frame itself.
+// windows): its first pixel at (originX, originY) of a picture whose first pixel is at (displayX, displayY)
+// and whose size is displayWidth by displayHeight. A display size of 0 makes the picture the frame itself.
+// In 64 bits: a frame grown around a window near the ends of the format's range may lie beyond them, which
+// the writer refuses rather than wrapping.
 struct ImagePlacement {
-    A_long originX = 0, originY = 0;
-    A_long displayWidth = 0, displayHeight = 0;
+    int64_t originX = 0, originY = 0;
+    int64_t displayX = 0, displayY = 0;
+    int64_t displayWidth = 0, displayHeight = 0;
 };
+
+// Where the pixels of the image file `path` lie: an EXR's data window in its display window; any other file's
+// pixels are the whole picture at (0, 0). Only an EXR's header is read again; `pixels`, the image as ReadImage
+// gave it, must still have its data window's size, or the file has changed since and this throws.
+ImagePlacement ReadImagePlacement(const std::string& path, const SimWorld& pixels);
+// The whole picture at (0, 0), of the world's size: a frame that is its own picture.
+ImagePlacement WholePicture(const SimWorld& pixels);
 
 // 32-bit float RGBA, whatever the world's depth.
 void WriteExr(const std::string& path, const SimWorld& world, const ImagePlacement& placement = {});

@@ -49,7 +49,7 @@ std::string HelpText();
 // and no file written.
 bool PrintsOnly(const ToolState& state);
 
-// Renders one frame of `input` into `output` (a world of the same size and depth) through the host.
+// Renders one frame of `input` through the host into `output`, which it fills with a world of its own.
 using FrameRenderer =
     std::function<PF_Err(simhost::SimHost&, const ToolState&, const simhost::SimWorld& input, simhost::SimWorld& output)>;
 // Replaces the renderer (the last one set wins); until a renderer is set, the frame passes through unchanged.

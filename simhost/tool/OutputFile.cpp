@@ -202,17 +202,22 @@ void RefuseOutputOverInputs(const ToolState& state) {
     }
 }
 
-simhost::ImagePlacement PlacementOnInput(const ToolState& state, const simhost::SimWorld& input,
+simhost::ImagePlacement PlacementOnInput(const ToolState& state, const simhost::ImagePlacement& input,
                                          const simhost::SimWorld& frame) {
     long long downsample = 1;
     const auto given = state.extra.find("--downsample");
     if (given != state.extra.end() && !given->second.empty()) downsample = std::max(1LL, std::atoll(given->second.back().c_str()));
+    // Rounded towards minus infinity: a window may lie left of or above the origin.
+    const auto down = [&](int64_t v) { return v >= 0 ? v / downsample : -((-v + downsample - 1) / downsample); };
+    const auto up = [&](int64_t v) { return -down(-v); };
     simhost::ImagePlacement placement;
-    placement.originX = frame.world()->origin_x;
-    placement.originY = frame.world()->origin_y;
+    placement.originX = down(input.originX) + frame.world()->origin_x;
+    placement.originY = down(input.originY) + frame.world()->origin_y;
     // As the host places the input layer at a reduced resolution: every partly covered pixel counts.
-    placement.displayWidth = A_long((input.width() + downsample - 1) / downsample);
-    placement.displayHeight = A_long((input.height() + downsample - 1) / downsample);
+    placement.displayX = down(input.displayX);
+    placement.displayY = down(input.displayY);
+    placement.displayWidth = up(input.displayX + input.displayWidth) - placement.displayX;
+    placement.displayHeight = up(input.displayY + input.displayHeight) - placement.displayY;
     return placement;
 }
 
@@ -230,7 +235,7 @@ void CheckOutputFolder(const ToolState& state) {
         throw std::runtime_error(path + ": cannot write (" + std::strerror(EISDIR) + ")");
 }
 
-int WriteOutputFile(const ToolState& state, const simhost::SimWorld& input, const simhost::SimWorld& frame) {
+int WriteOutputFile(const ToolState& state, const simhost::ImagePlacement& input, const simhost::SimWorld& frame) {
     const std::string& path = state.output;
     const OutputPath where = Split(path);
 

@@ -20,15 +20,17 @@ void RefuseOutputOverInputs(const ToolState& state);
 // taken by a folder. Does nothing for a run that writes no frame.
 void CheckOutputFolder(const ToolState& state);
 
-// Where the frame lies on the input's picture: its origin as the effect grew it, in a picture of the input's
-// size at the frame's resolution (1/N of it for --downsample N).
-simhost::ImagePlacement PlacementOnInput(const ToolState& state, const simhost::SimWorld& input,
+// Where the frame lies on the input's picture (`input`: where the input's pixels lie on it), in the input's own
+// coordinates: the input's origin there plus the frame's origin as the effect grew it, on the input's picture.
+// At --downsample N both are at 1/N: a coordinate becomes the pixel of 1/N it falls in, and the picture takes
+// every such pixel it partly covers, as the host's frame takes every pixel of 1/N the input partly covers.
+simhost::ImagePlacement PlacementOnInput(const ToolState& state, const simhost::ImagePlacement& input,
                                          const simhost::SimWorld& frame);
 
 // Writes `frame` to the state's output and says so on stderr ("wrote PATH (WxH)"); returns the tool's exit
 // status: 0, or 1 after one line saying why the file could not be written, the older file left as it was
 // (but for a folder that could not be synced after the new file took its place, which the line says). A file
 // replaced keeps its permissions.
-int WriteOutputFile(const ToolState& state, const simhost::SimWorld& input, const simhost::SimWorld& frame);
+int WriteOutputFile(const ToolState& state, const simhost::ImagePlacement& input, const simhost::SimWorld& frame);
 
 }  // namespace velloran_tool

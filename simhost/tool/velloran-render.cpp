@@ -37,11 +37,18 @@ int RenderAndWrite(simhost::SimHost& host, const ToolState& state) {
     // The input as a step already placed it in the composition, else read here.
     const simhost::Composition* comp = host.FindService<simhost::Composition>();
     const simhost::CompLayer* placed = comp ? comp->Find(comp->InputLayer()) : nullptr;
-    simhost::SimWorld input =
-        placed ? placed->pixels.Clone()
-        : state.input.empty() ? simhost::MakeTestScene(state.sceneWidth, state.sceneHeight, state.sceneDepth)
-                              : simhost::ReadImage(state.input);
-    simhost::SimWorld output(input.width(), input.height(), input.depth());
+    // The layer's own pixels, not a copy of them: the frame only reads its input, and a second copy of a large
+    // float frame would double what the tool holds.
+    simhost::SimWorld read;
+    if (!placed)
+        read = state.input.empty() ? simhost::MakeTestScene(state.sceneWidth, state.sceneHeight, state.sceneDepth)
+                                   : simhost::ReadImage(state.input);
+    const simhost::SimWorld& input = placed ? placed->pixels : read;
+    // Where the input's pixels lie on its picture (an EXR's data window in its display window): the output
+    // keeps that place.
+    const simhost::ImagePlacement where =
+        state.input.empty() ? simhost::WholePicture(input) : simhost::ReadImagePlacement(state.input, input);
+    simhost::SimWorld output;  // the renderer's own world, never one made here in advance at the input's size
     const velloran_tool::FrameRenderer& render = velloran_tool::CurrentFrameRenderer();
     PF_Err err = PF_Err_NONE;
     if (render) {
@@ -51,7 +58,7 @@ int RenderAndWrite(simhost::SimHost& host, const ToolState& state) {
     }
     if (!Check(err, nullptr, "render")) return 1;
 
-    return velloran_tool::WriteOutputFile(state, input, output);
+    return velloran_tool::WriteOutputFile(state, where, output);
 }
 
 int Run(const ToolState& state) {

@@ -16,8 +16,13 @@
 #include <ImfTiledOutputFile.h>
 #include <png.h>
 #include <zlib.h>
+#include <linux/audit.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
 #include <signal.h>
+#include <sys/prctl.h>
 #include <sys/resource.h>
+#include <sys/syscall.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -30,6 +35,7 @@
 #include <functional>
 #include <sstream>
 #include <type_traits>
+#include <vector>
 
 #include "simhost/ImageIO.h"
 #include "support/CaseNames.h"
@@ -231,7 +237,7 @@ void WritePngClaimingRows(const std::string& path, png_uint_32 width, png_uint_3
 
 // An EXR's header and table of scan lines for a data window of that size, and none of its pixels.
 void WriteExrWithoutPixels(const std::string& path, int width, int height) {
-    Imf::Header header(width, height);
+    Imf::Header header(width, height);  // zip: 16 scan lines a chunk
     header.channels().insert("R", Imf::Channel(Imf::FLOAT));
     Imf::OutputFile file(path.c_str(), header);
 }
@@ -324,6 +330,27 @@ const SmallFileCase kSmallFiles[] = {
          WriteBytes(p, bytes);
      },
      "damaged OpenEXR file"},
+    {"overlapping-chunks.exr",
+     [](const std::string& p) {
+         // Each chunk names itself where the table points, but all of them claim the file's bytes to its end:
+         // a few kilobytes that would have the reader allocate a frame of 256 MB before any pixel fails.
+         WriteExrWithoutPixels(p, 16384, 1024);
+         std::string bytes = testsupport::ReadFile(p);
+         const size_t chunks = 1024 / 16, tableAt = bytes.size() - chunks * 8, dataAt = bytes.size();
+         const size_t end = dataAt + chunks * 8 + 64;
+         bytes.resize(end, '\x55');
+         auto put = [&](size_t at, uint64_t value, int length) {
+             for (int b = 0; b < length; ++b) bytes[at + size_t(b)] = char(value >> (8 * b));
+         };
+         for (size_t i = 0; i < chunks; ++i) {
+             const size_t at = dataAt + i * 8;
+             put(tableAt + i * 8, at, 8);
+             put(at, i * 16, 4);               // its first scan line
+             put(at + 4, end - at - 8, 4);     // its data: the rest of the file
+         }
+         WriteBytes(p, bytes);
+     },
+     "damaged OpenEXR file (chunks of pixels overlap)"},
     {"huge-tiled.exr",
      [](const std::string& p) {
          Imf::Header header(16384, 16384);
@@ -787,13 +814,15 @@ TEST(ImageIO, AnExrFrameKeepsItsPlaceOnThePicture) {
     simhost::ImagePlacement placement;
     placement.originX = -2;
     placement.originY = -1;
+    placement.displayX = 1;
+    placement.displayY = -3;
     placement.displayWidth = 3;
     placement.displayHeight = 4;
     simhost::WriteImage(path, w, placement);
     {
         Imf::InputFile file(path.c_str());
         EXPECT_EQ(file.header().dataWindow(), Imath::Box2i({-2, -1}, {4, 3}));
-        EXPECT_EQ(file.header().displayWindow(), Imath::Box2i({0, 0}, {2, 3}));
+        EXPECT_EQ(file.header().displayWindow(), Imath::Box2i({1, -3}, {3, 0}));
     }
     const SimWorld r = simhost::ReadImage(path);
     ASSERT_EQ(r.width(), 7);
@@ -831,6 +860,252 @@ TEST(ImageIO, APngOfAFloatFrameHasSixteenBitsAChannel) {
     EXPECT_EQ(int(static_cast<unsigned char>(testsupport::ReadFile(shallow)[24])), 8);
     EXPECT_EQ(simhost::ReadImage(shallow).depth(), PixelDepth::k8);
 }
+
+// PNGs of every colour type without an alpha channel of their own but with a transparent colour (tRNS), and
+// grey with alpha, become RGBA: the transparent colour reads with alpha 0, every other pixel as it is.
+struct PngColourCase {
+    const char* what;
+    int colorType, bitDepth;
+    // Samples of a row of three pixels as the file stores them (before packing or big-endian order).
+    std::vector<int> samples;
+    std::vector<int> transparent;  // the tRNS entry: grey, or red, green, blue, or a palette's alphas
+    PF_Pixel expected[3];          // read back in 8 bits (16-bit files: the high byte)
+};
+
+void PrintTo(const PngColourCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
+
+const PngColourCase kPngColourCases[] = {
+    {"rgb with a transparent colour", PNG_COLOR_TYPE_RGB, 8, {10, 20, 30, 40, 50, 60, 10, 20, 31}, {10, 20, 30},
+     {{0, 10, 20, 30}, {255, 40, 50, 60}, {255, 10, 20, 31}}},
+    {"16-bit rgb with a transparent colour", PNG_COLOR_TYPE_RGB, 16,
+     {0x1000, 0x2000, 0x3000, 0xFFFF, 0, 0x8000, 0x1000, 0x2000, 0x3001}, {0x1000, 0x2000, 0x3000},
+     {{0, 0x10, 0x20, 0x30}, {255, 0xFF, 0, 0x80}, {255, 0x10, 0x20, 0x30}}},
+    {"grey with a transparent grey", PNG_COLOR_TYPE_GRAY, 8, {7, 200, 8}, {7},
+     {{0, 7, 7, 7}, {255, 200, 200, 200}, {255, 8, 8, 8}}},
+    {"2-bit grey with a transparent grey", PNG_COLOR_TYPE_GRAY, 2, {1, 3, 2}, {1},
+     {{0, 0x55, 0x55, 0x55}, {255, 255, 255, 255}, {255, 0xAA, 0xAA, 0xAA}}},
+    {"palette with alphas", PNG_COLOR_TYPE_PALETTE, 8, {0, 1, 2}, {0, 128},
+     {{0, 255, 0, 0}, {128, 0, 255, 0}, {255, 0, 0, 255}}},
+    {"grey with alpha", PNG_COLOR_TYPE_GRAY_ALPHA, 8, {9, 0, 100, 128, 250, 255}, {},
+     {{0, 9, 9, 9}, {128, 100, 100, 100}, {255, 250, 250, 250}}},
+    {"16-bit grey with alpha", PNG_COLOR_TYPE_GRAY_ALPHA, 16, {0x0900, 0, 0x6400, 0x8000, 0xFA00, 0xFFFF}, {},
+     {{0, 9, 9, 9}, {128, 100, 100, 100}, {255, 250, 250, 250}}},
+};
+
+class PngColourTypes : public testing::TestWithParam<PngColourCase> {};
+
+TEST_P(PngColourTypes, ReadAsRgbaWithTheirTransparency) {
+    const PngColourCase& c = GetParam();
+    testsupport::TempDir dir;
+    const std::string path = dir.path() + "/colour.png";
+    FILE* f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png_create_info_struct(png);
+    png_init_io(png, f);
+    png_set_IHDR(png, info, 3, 1, c.bitDepth, c.colorType, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT,
+                 PNG_FILTER_TYPE_DEFAULT);
+    if (c.colorType == PNG_COLOR_TYPE_PALETTE) {
+        const png_color palette[3] = {{255, 0, 0}, {0, 255, 0}, {0, 0, 255}};
+        png_set_PLTE(png, info, palette, 3);
+        std::vector<png_byte> alphas(c.transparent.begin(), c.transparent.end());
+        png_set_tRNS(png, info, alphas.data(), int(alphas.size()), nullptr);
+    } else if (!c.transparent.empty()) {
+        png_color_16 colour{};
+        if (c.colorType == PNG_COLOR_TYPE_GRAY) {
+            colour.gray = png_uint_16(c.transparent[0]);
+        } else {
+            colour.red = png_uint_16(c.transparent[0]);
+            colour.green = png_uint_16(c.transparent[1]);
+            colour.blue = png_uint_16(c.transparent[2]);
+        }
+        png_set_tRNS(png, info, nullptr, 0, &colour);
+    }
+    png_write_info(png, info);
+    std::vector<png_byte> row;
+    if (c.bitDepth < 8) {
+        row.assign(1, 0);
+        for (size_t i = 0; i < c.samples.size(); ++i)
+            row[0] = png_byte(row[0] | c.samples[i] << (8 - c.bitDepth * int(i + 1)));
+    } else {
+        for (const int v : c.samples) {
+            if (c.bitDepth == 16) row.push_back(png_byte(v >> 8));
+            row.push_back(png_byte(v & 0xFF));
+        }
+    }
+    png_write_row(png, row.data());
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    std::fclose(f);
+
+    const SimWorld r = simhost::ReadImage(path);
+    ASSERT_EQ(r.width(), 3);
+    for (A_long x = 0; x < 3; ++x) {
+        const PF_Pixel& e = c.expected[x];
+        if (c.bitDepth == 16) {
+            const PF_PixelFloat p = r.At<PF_PixelFloat>(x, 0);
+            EXPECT_EQ(int(p.alpha * 65535.f + 0.5f) >> 8, e.alpha) << x;
+            EXPECT_EQ(int(p.red * 65535.f + 0.5f) >> 8, e.red) << x;
+            EXPECT_EQ(int(p.green * 65535.f + 0.5f) >> 8, e.green) << x;
+            EXPECT_EQ(int(p.blue * 65535.f + 0.5f) >> 8, e.blue) << x;
+        } else {
+            const PF_Pixel& p = r.At<PF_Pixel>(x, 0);
+            EXPECT_EQ(int(p.alpha), e.alpha) << x;
+            EXPECT_EQ(int(p.red), e.red) << x;
+            EXPECT_EQ(int(p.green), e.green) << x;
+            EXPECT_EQ(int(p.blue), e.blue) << x;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, PngColourTypes, testing::ValuesIn(kPngColourCases),
+                         velloran_test::NameFromWhat<PngColourCase>);
+
+// A file whose channels all lie in named layers reads the one layer of colour; without one, or with several,
+// it is refused, naming its layers and what they hold.
+struct LayerCase {
+    const char* what;
+    std::vector<std::string> channels;
+    std::string error;  // after "PATH: "; empty: read, R = 1, G = 2, B = 3 (times 1/alpha), A from the layer
+    float alpha;
+};
+
+void PrintTo(const LayerCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
+
+const LayerCase kLayerCases[] = {
+    {"one layer of rgba", {"ViewLayer.Combined.R", "ViewLayer.Combined.G", "ViewLayer.Combined.B", "ViewLayer.Combined.A"},
+     "", 0.5f},
+    {"one layer of rgb beside others", {"depth.Z", "diffuse.B", "diffuse.G", "diffuse.R", "normal.X"}, "", 1.f},
+    {"two layers of rgb",
+     {"diffuse.R", "diffuse.G", "diffuse.B", "specular.R", "specular.G", "specular.B", "specular.A"},
+     "its channels are all in layers, and more than one of them holds R, G and B (its layers: diffuse (B, G, R), "
+     "specular (A, B, G, R))",
+     0.f},
+    {"no layer of rgb", {"depth.Z", "shadow.R", "shadow.G"},
+     "its channels are all in layers, and none of them holds R, G and B (its layers: depth (Z), shadow (G, R))", 0.f},
+};
+
+class ExrLayers : public testing::TestWithParam<LayerCase> {};
+
+TEST_P(ExrLayers, ReadTheOneLayerOfColourOrAreRefusedNamingThem) {
+    const LayerCase& c = GetParam();
+    testsupport::TempDir dir;
+    const std::string path = dir.path() + "/layers.exr";
+    const int width = 3, height = 20;
+    std::vector<std::vector<float>> planes;
+    {
+        Imf::Header header(width, height);
+        for (const std::string& name : c.channels) header.channels().insert(name, Imf::Channel(Imf::FLOAT));
+        Imf::FrameBuffer frame;
+        for (const std::string& name : c.channels) {
+            const char last = name.back();
+            const float value = last == 'R' ? 1.f : last == 'G' ? 2.f : last == 'B' ? 3.f : last == 'A' ? c.alpha : 9.f;
+            planes.emplace_back(size_t(width * height), value);
+            frame.insert(name, Imf::Slice(Imf::FLOAT, reinterpret_cast<char*>(planes.back().data()), sizeof(float),
+                                          sizeof(float) * width));
+        }
+        Imf::OutputFile file(path.c_str(), header);
+        file.setFrameBuffer(frame);
+        file.writePixels(height);
+    }
+    if (!c.error.empty()) {
+        try {
+            simhost::ReadImage(path);
+            ADD_FAILURE() << "read";
+        } catch (const std::runtime_error& e) {
+            EXPECT_EQ(e.what(), path + ": " + c.error);
+        }
+        return;
+    }
+    const SimWorld r = simhost::ReadImage(path);
+    for (A_long y = 0; y < height; ++y)
+        for (A_long x = 0; x < width; ++x) {
+            const PF_PixelFloat p = r.At<PF_PixelFloat>(x, y);
+            ASSERT_EQ(p.alpha, c.alpha) << x << "," << y;
+            ASSERT_FLOAT_EQ(p.red, 1.f / c.alpha);
+            ASSERT_FLOAT_EQ(p.green, 2.f / c.alpha);
+            ASSERT_FLOAT_EQ(p.blue, 3.f / c.alpha);
+        }
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, ExrLayers, testing::ValuesIn(kLayerCases), velloran_test::NameFromWhat<LayerCase>);
+
+// What writing a file came to in a child process in which one system call on the file fails with EIO, as a
+// storage that fails only when the writer flushes the file or closes it does: the error, empty when written.
+std::string WriteInChildFailing(const std::string& path, const SimWorld& world, long failingCall) {
+    int out[2];
+    if (::pipe(out) != 0) return "pipe failed";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        ::close(out[0]);
+        // The descriptor the writer's open will get: the lowest free one.
+        const int next = ::dup(0);
+        ::close(next);
+        sock_filter program[] = {
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, unsigned(failingCall), 0, 3),
+            BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, args[0])),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, unsigned(next), 0, 1),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | EIO),
+            BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+        };
+        const sock_fprog filter{static_cast<unsigned short>(sizeof program / sizeof program[0]), program};
+        std::string error;
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) != 0) {
+            error = std::string("cannot install the filter: ") + std::strerror(errno);
+        } else {
+            try {
+                simhost::WriteImage(path, world);
+            } catch (const std::exception& e) {
+                error = e.what();
+            }
+        }
+        if (::write(out[1], error.data(), error.size()) < 0) ::_exit(2);
+        ::_exit(0);
+    }
+    ::close(out[1]);
+    std::string error;
+    char buffer[256];
+    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) error.append(buffer, size_t(n));
+    ::close(out[0]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return error;
+}
+
+// Every row written, a failure to put the file on the storage (fsync) or to close it is still a failed write.
+struct FinishCase {
+    const char* what;
+    const char* name;
+    long call;
+};
+
+void PrintTo(const FinishCase& c, std::ostream* os) { velloran_test::PrintCase(c.what, os); }
+
+const FinishCase kFinishCases[] = {
+    {"exr flush fails", "out.exr", SYS_fsync},
+    {"exr close fails", "out.exr", SYS_close},
+    {"png flush fails", "out.png", SYS_fsync},
+    {"png close fails", "out.png", SYS_close},
+};
+
+class WriteFailingAtTheEnd : public testing::TestWithParam<FinishCase> {};
+
+TEST_P(WriteFailingAtTheEnd, IsAnErrorNamingTheFile) {
+    const FinishCase& c = GetParam();
+    testsupport::TempDir dir;
+    SimWorld world(40, 40, PixelDepth::k32f);
+    for (A_long y = 0; y < 40; ++y)
+        for (A_long x = 0; x < 40; ++x) world.SetFloat(x, y, {1.f, float(x) / 40.f, float(y) / 40.f, 0.3f});
+    const std::string path = dir.path() + "/" + c.name;
+    EXPECT_EQ(WriteInChildFailing(path, world, c.call), path + ": write failed (Input/output error)");
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, WriteFailingAtTheEnd, testing::ValuesIn(kFinishCases),
+                         velloran_test::NameFromWhat<FinishCase>);
 
 TEST(TestScene, IsDarkWithAFewSpotsFarAboveWhiteAndTheSameEveryTime) {
     SimWorld a = simhost::MakeTestScene(64, 48, PixelDepth::k32f);
