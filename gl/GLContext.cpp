@@ -1,6 +1,9 @@
 #include "gl/GLContext.h"
 
+#include <strings.h>
+
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 
@@ -23,7 +26,9 @@ CGLPixelFormatAttribute attributes_default[] = {kCGLPFAOpenGLProfile,
 // dies with SIGSEGV in lp_scene_is_resource_referenced, under glTexSubImage2D, glBlitFramebuffer or
 // glReadPixels on one render thread while another renders. llvmpipe's own lock guards only the list of
 // contexts, so the effect keeps GL work on two of its contexts from overlapping: every stretch of GL
-// commands, and every make-current (which flushes), holds this lock.
+// commands, and every make-current (which flushes), holds this lock. A thread lets go of it (GLWorkPause)
+// whenever it waits on the host or works on the CPU alone, with its own GL work settled: its context's scenes
+// are then idle, so another thread's walk finds nothing being written.
 std::mutex& GLWork() {
     static std::mutex work;
     return work;
@@ -35,16 +40,42 @@ std::atomic<bool>& GLWorkLocked() {
     return locked;
 }
 
+// Whether this thread holds GLWork() now: what a GLWorkPause lets go of and takes back.
+thread_local bool tHoldsGLWork = false;
+
+bool IsWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) != 0; }
+
+// Whether `word` stands in `text` as a whole word, letters compared without case.
+bool HasWord(const char* text, const char* word) {
+    const size_t n = std::strlen(word);
+    for (const char* at = text; *at; ++at) {
+        if (at != text && IsWordChar(at[-1])) continue;
+        if (strncasecmp(at, word, n) == 0 && !IsWordChar(at[n])) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 bool RendererNeedsGLWorkLock(const char* renderer) {
-    // The race lives in Mesa's software rasterisers; a GPU driver keeps its contexts' state apart. An
-    // unknown renderer keeps the lock.
+    // An unknown renderer keeps the lock.
     if (!renderer || !*renderer) return true;
-    return std::strncmp(renderer, "llvmpipe", 8) == 0 || std::strncmp(renderer, "softpipe", 8) == 0;
+    // The races live in Mesa's software rasterisers, llvmpipe and softpipe, and the old swrast. A layered
+    // driver names the device it runs on (zink "zink Vulkan 1.3(llvmpipe (LLVM 15.0.6, 256 bits))", virgl
+    // "virgl (llvmpipe (...))", old Mesa "Gallium 0.4 on llvmpipe"): lavapipe, Mesa's software Vulkan driver,
+    // names itself llvmpipe as it rasterises with it. So the words are looked for anywhere in the name, not
+    // at its start; "LLVM" alone is no sign, as GPU drivers name their compiler too. The vendor string tells
+    // nothing more: llvmpipe reports "Mesa", "Mesa/X.org" or "VMware, Inc.", as Mesa's GPU drivers and a
+    // VMware virtual GPU do.
+    static const char* const software[] = {"llvmpipe", "softpipe", "lavapipe", "swrast", "Software Rasterizer"};
+    for (const char* word : software)
+        if (HasWord(renderer, word)) return true;
+    return false;
 }
 
 void NoteGLRenderer(const char* renderer) { GLWorkLocked().store(RendererNeedsGLWorkLock(renderer)); }
+
+bool GLWorkKeptApart() { return GLWorkLocked().load(); }
 
 // llvmpipe also races with itself, inside one context. Each of its rasteriser threads signals a scene's fence
 // by taking the fence's mutex, counting itself in, waking any waiter and unlocking. The context's own thread
@@ -66,9 +97,34 @@ void SettleGLWork() {
     glDeleteSync(fence);
 }
 
-std::unique_lock<std::mutex> LockGLWork() {
-    if (GLWorkLocked().load()) return std::unique_lock<std::mutex>(GLWork());
-    return std::unique_lock<std::mutex>(GLWork(), std::defer_lock);
+GLWorkLock LockGLWork() {
+    if (!GLWorkLocked().load()) return GLWorkLock();
+    GLWork().lock();
+    tHoldsGLWork = true;
+    return GLWorkLock(true);
+}
+
+GLWorkLock::~GLWorkLock() {
+    if (!owns_) return;
+    tHoldsGLWork = false;
+    GLWork().unlock();
+}
+
+GLWorkPause::GLWorkPause() : resume_(tHoldsGLWork) {
+    if (!resume_) return;
+    tHoldsGLWork = false;
+    GLWork().unlock();
+}
+
+GLWorkPause::~GLWorkPause() {
+    if (!resume_) return;
+    GLWork().lock();
+    tHoldsGLWork = true;
+}
+
+extern "C" void RunAwayFromGLWork(void (*stretch)(void* data), void* data) {
+    const GLWorkPause pause;
+    stretch(data);
 }
 
 VELLORAN_GL_EXPORT CGLContextObj CreateContext(CGLContextObj share, CGLPixelFormatAttribute* attributes) {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <string>
 
 #include <glm/gtc/packing.hpp>
@@ -57,6 +58,58 @@ private:
     bool locked_ = false;
 };
 
+PF_Err Iterate(const AEGP_SuiteHandler& suites, PF_InData* in_data, PF_LayerDef* world, int bitDepth,
+               unsigned char halfFloat, bool upload, rgb_transfer_data* refcon) {
+    if (bitDepth == 8) {
+        return suites.Iterate8Suite1()->iterate(in_data, 0, world->height, world, nullptr, refcon,
+                                                upload ? RGB_In8 : RGB_Out8, world);
+    }
+    PF_IteratePixelFloatFunc callback = halfFloat ? (upload ? RGB_InHalf32 : RGB_OutHalf32)
+                                                  : (upload ? RGB_In32 : RGB_Out32);
+    return suites.IterateFloatSuite1()->iterate(in_data, 0, world->height, world, nullptr, refcon, callback, world);
+}
+
+// The host's side of a transfer: its suites, the buffer and the iteration. Every call into the host, the
+// releases at the end included, is made with the GL work lock let go.
+class HostTransfer {
+public:
+    HostTransfer(PF_InData* in_data, uint64_t size) : in_data_(in_data) {
+        const GLWorkPause pause;
+        try {
+            suites_.emplace(in_data ? in_data->pica_basicP : nullptr);
+            buffer_.emplace(suites_->HandleSuite2(), size);
+        } catch (...) {
+            Release();
+            throw;
+        }
+    }
+    ~HostTransfer() {
+        const GLWorkPause pause;
+        Release();
+    }
+    HostTransfer(const HostTransfer&) = delete;
+    HostTransfer& operator=(const HostTransfer&) = delete;
+
+    bool allocated() const { return buffer_->allocated(); }
+    void* Lock() {
+        const GLWorkPause pause;
+        return buffer_->Lock();
+    }
+    PF_Err Iterate(PF_LayerDef* world, int bitDepth, unsigned char halfFloat, bool upload, rgb_transfer_data* refcon) {
+        const GLWorkPause pause;
+        return ::Iterate(*suites_, in_data_, world, bitDepth, halfFloat, upload, refcon);
+    }
+
+private:
+    void Release() {
+        buffer_.reset();
+        suites_.reset();
+    }
+    PF_InData* in_data_;
+    std::optional<AEGP_SuiteHandler> suites_;
+    std::optional<TransferBuffer> buffer_;
+};
+
 // GL's default unpack state and no texture bound, back on every path of the upload.
 struct UnpackStateRestorer {
     ~UnpackStateRestorer() {
@@ -73,17 +126,6 @@ struct PackStateRestorer {
         glBindFramebuffer(GL_FRAMEBUFFER, 0);
     }
 };
-
-PF_Err Iterate(const AEGP_SuiteHandler& suites, PF_InData* in_data, PF_LayerDef* world, int bitDepth,
-               unsigned char halfFloat, bool upload, rgb_transfer_data* refcon) {
-    if (bitDepth == 8) {
-        return suites.Iterate8Suite1()->iterate(in_data, 0, world->height, world, nullptr, refcon,
-                                                upload ? RGB_In8 : RGB_Out8, world);
-    }
-    PF_IteratePixelFloatFunc callback = halfFloat ? (upload ? RGB_InHalf32 : RGB_OutHalf32)
-                                                  : (upload ? RGB_In32 : RGB_Out32);
-    return suites.IterateFloatSuite1()->iterate(in_data, 0, world->height, world, nullptr, refcon, callback, world);
-}
 
 size_t ElementIndex(const rgb_transfer_data* data, A_long x, A_long y) {
     return (size_t(y) * size_t(data->world->width) + size_t(x)) * 3;
@@ -170,15 +212,11 @@ PF_Err PX_FBO2::UploadToTexture(PF_LayerDef* world, short bitDepth, unsigned cha
         return PF_Err_INVALID_CALLBACK;
     }
 
-    AEGP_SuiteHandler suites(in_data ? in_data->pica_basicP : nullptr);
     const ClientFormat format = ClientFormatFor(bitDepth, halfFloat);
     const uint64_t size = uint64_t(world->width) * uint64_t(world->height) * format.bytesPerPixel;
 
-    glBindTexture(GL_TEXTURE_2D, m_colorBuffer.ID);
-    UnpackStateRestorer restoreUnpackState;
-    TransferBuffer buffer(suites.HandleSuite2(), size);
-    glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
-    glPixelStorei(GL_UNPACK_ROW_LENGTH, world->width);
+    // The host fills the buffer first, and only then does GL take it.
+    HostTransfer buffer(in_data, size);
     if (!buffer.allocated()) {
         LogError("UploadToTexture(), failed to generate bufferH with dims of " + Dims(world) + "\n", in_data);
         return PF_Err_OUT_OF_MEMORY;
@@ -190,12 +228,19 @@ PF_Err PX_FBO2::UploadToTexture(PF_LayerDef* world, short bitDepth, unsigned cha
         LogError("UploadToTexture !bufferP: 0 with dims of " + Dims(world) + "\n", in_data);
         return PF_Err_OUT_OF_MEMORY;
     }
-
-    glTexImage2D(GL_TEXTURE_2D, 0, m_internalFormat, world->width, world->height, 0, GL_RGB, m_imageType, nullptr);
     rgb_transfer_data refcon{pointer, world};
-    const PF_Err err = Iterate(suites, in_data, world, bitDepth, halfFloat, true, &refcon);
-    glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, world->width, world->height, GL_RGB, format.type, pointer);
-    SettleGLWork();
+    const PF_Err err = buffer.Iterate(world, bitDepth, halfFloat, true, &refcon);
+
+    {
+        glBindTexture(GL_TEXTURE_2D, m_colorBuffer.ID);
+        UnpackStateRestorer restoreUnpackState;
+        glPixelStorei(GL_UNPACK_ALIGNMENT, 1);
+        glPixelStorei(GL_UNPACK_ROW_LENGTH, world->width);
+        glTexImage2D(GL_TEXTURE_2D, 0, m_internalFormat, world->width, world->height, 0, GL_RGB, m_imageType,
+                     nullptr);
+        glTexSubImage2D(GL_TEXTURE_2D, 0, 0, 0, world->width, world->height, GL_RGB, format.type, pointer);
+        SettleGLWork();
+    }
     if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) {
         LogError("UploadToTexture err macro code: " + std::to_string(err) + "with dims of " + Dims(world) + "\n",
                  in_data);
@@ -219,7 +264,6 @@ PF_Err FBOtoEffectWorld(PF_InData* in_data, GLuint framebuffer, PF_LayerDef* wor
         return PF_Err_INVALID_CALLBACK;
     }
 
-    AEGP_SuiteHandler suites(in_data ? in_data->pica_basicP : nullptr);
     const ClientFormat format = ClientFormatFor(bitDepth, halfFloat);
     const uint64_t size = uint64_t(world->width) * uint64_t(world->height) * format.bytesPerPixel;
 
@@ -243,7 +287,7 @@ PF_Err FBOtoEffectWorld(PF_InData* in_data, GLuint framebuffer, PF_LayerDef* wor
     glReadBuffer(GL_COLOR_ATTACHMENT0);
     glPixelStorei(GL_PACK_ALIGNMENT, 1);
 
-    TransferBuffer buffer(suites.HandleSuite2(), size);
+    HostTransfer buffer(in_data, size);
     if (!buffer.allocated()) {
         LogError("FBOtoEffectWorld(), failed to generate bufferH with dims of " + Dims(world) + "\n", in_data);
         return PF_Err_OUT_OF_MEMORY;
@@ -256,7 +300,7 @@ PF_Err FBOtoEffectWorld(PF_InData* in_data, GLuint framebuffer, PF_LayerDef* wor
     glReadPixels(0, 0, world->width, world->height, GL_RGB, format.type, pointer);
     SettleGLWork();
     rgb_transfer_data refcon{pointer, world};
-    const PF_Err err = Iterate(suites, in_data, world, bitDepth, halfFloat, false, &refcon);
+    const PF_Err err = buffer.Iterate(world, bitDepth, halfFloat, false, &refcon);
     if (err != PF_Err_NONE && err != PF_Interrupt_CANCEL) {
         LogError("FBOtoEffectWorld err macro code: " + std::to_string(err) + " with dims of " + Dims(world) + "\n",
                  in_data);

@@ -43,7 +43,7 @@ PF_Err GlobalSetup(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* /*para
 
     // Stays locked until set-down: render threads and the parameter setup read it in place.
     auto* global = new (block) GlobalRenderData();
-    const std::unique_lock<std::mutex> glWork = LockGLWork();
+    const GLWorkLock glWork = LockGLWork();
     global->gl_ctx = CreateContext(nullptr, nullptr);
 
     const CGLContextObj callers = GetCurrentContext();
@@ -73,17 +73,20 @@ PF_Err GlobalSetdown(PF_InData* in_data, PF_OutData* out_data, PF_ParamDef* /*pa
     auto* global = static_cast<GlobalRenderData*>(handles->host_lock_handle(handle));
     if (!global) return PF_Err_NONE;
 
-    const std::unique_lock<std::mutex> glWork = LockGLWork();
-    SetCurrentContext(global->gl_ctx);
-    ReleasePrograms(global->programs);
-    // A slot whose link failed is skipped by the release but still names a program: emptying the slots
-    // deletes it while the context is current, so destroying the record below makes no GL call.
-    if (global->gl_ctx) {
-        for (Program& program : global->programs) program = Program();
+    {
+        // Let go of before the handle goes back to the host.
+        const GLWorkLock glWork = LockGLWork();
+        SetCurrentContext(global->gl_ctx);
+        ReleasePrograms(global->programs);
+        // A slot whose link failed is skipped by the release but still names a program: emptying the slots
+        // deletes it while the context is current, so destroying the record below makes no GL call.
+        if (global->gl_ctx) {
+            for (Program& program : global->programs) program = Program();
+        }
+        DeleteContext(global->gl_ctx);
+        global->gl_ctx = nullptr;
+        SetCurrentContext(nullptr);
     }
-    DeleteContext(global->gl_ctx);
-    global->gl_ctx = nullptr;
-    SetCurrentContext(nullptr);
     global->~GlobalRenderData();
     handles->host_dispose_handle(handle);
     out_data->global_data = nullptr;

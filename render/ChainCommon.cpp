@@ -3,7 +3,9 @@
 GLint ChainTargetFormat(const myParams& p) { return p.halfFloat ? GL_RGB16F : GL_RGB32F; }
 
 PF_Err ChainAbortCheck(PF_InData* in_data) {
-    return in_data->inter.abort ? in_data->inter.abort(in_data->effect_ref) : PF_Err_NONE;
+    if (!in_data->inter.abort) return PF_Err_NONE;
+    const GLWorkPause pause;  // a call into the host
+    return in_data->inter.abort(in_data->effect_ref);
 }
 
 void BlendingOn(int32_t blendMode) {

@@ -130,13 +130,14 @@ IrisBlurCalls& IrisBlurCallsForTesting() {
 
 PF_Err RenderLensIrisChain(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra* extra, myParams* p,
                            PF_Err err) {
-    // The gamma world is made even after a failure: the render's release step owns it either way.
-    GammaCorrectIris(in_data, out_data, extra, p);
-    if (err) return err;
-
     PF_EffectWorld* source = p->glowSourceWorldP;
     PF_EffectWorld* output = p->output_worldP;
     {
+        // Host calls only, up to the thread's GL state.
+        const GLWorkPause pause;
+        // The gamma world is made even after a failure: the render's release step owns it either way.
+        GammaCorrectIris(in_data, out_data, extra, p);
+        if (err) return err;
         const A_long dx = source->origin_x - output->origin_x, dy = source->origin_y - output->origin_y;
         PF_Rect destination{};
         destination.left = dx;

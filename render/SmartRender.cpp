@@ -176,7 +176,7 @@ PF_Err SmartRender(PF_InData* in_data, PF_OutData* out_data, PF_SmartRenderExtra
             GenVertexMatrices(&p);
             {
                 // The chains are the render's only GL work; their GL targets are gone when they return.
-                const std::unique_lock<std::mutex> glWork = LockGLWork();
+                const GLWorkLock glWork = LockGLWork();
                 if (p.glowMode == kGlowModeExponential) {
                     err = RenderExponentialChain(in_data, out_data, &p, err);
                 } else {

@@ -31,8 +31,20 @@ bool GlobalContextPresent(const PF_InData* in_data) {
 
 }  // namespace
 
+namespace {
+
+// The library's pipeline, told to run its work away from GL (its host calls, its transforms) with the GL work
+// lock let go.
+void* CreatePipelineAwayFromGLWork(void* context) {
+    void* pipeline = CreateIrisPipelineOBJ(context);
+    if (pipeline) OstrabelSetStretchRunner(pipeline, RunAwayFromGLWork);
+    return pipeline;
+}
+
+}  // namespace
+
 ThreadStateCalls DefaultThreadStateCalls() {
-    return ThreadStateCalls{CreateContext,     DeleteContext,       CreateIrisPipelineOBJ,
+    return ThreadStateCalls{CreateContext,     DeleteContext,       CreatePipelineAwayFromGLWork,
                             DeletePipelineCtx, InitReleasePrograms, ReleasePrograms};
 }
 
@@ -45,7 +57,7 @@ void tls_ctx_deleter::operator()(LocalGLStruct* record) const {
     if (!record->gl_ctx) return;
 
     const ThreadStateCalls& calls = Calls();
-    const std::unique_lock<std::mutex> glWork = LockGLWork();  // other threads may still be rendering
+    const GLWorkLock glWork = LockGLWork();  // other threads may still be rendering
     SetCurrentContext(record->gl_ctx);
     // The pipeline object may hold GL objects of its own that it frees through the programs' context.
     if (record->blur_ctx) calls.deletePipeline(record->blur_ctx);
@@ -59,25 +71,33 @@ void tls_ctx_deleter::operator()(LocalGLStruct* record) const {
 }
 
 void InitThreadLocalRenderData(PF_InData* in_data, PF_OutData* out_data) {
-    static std::mutex tls_mutex;
-    const std::lock_guard<std::mutex> lock(tls_mutex);
+    // A render holds the GL work lock when it gets here; the build lets go of it to ask the host for the
+    // global block and to wait on other threads' builds, and takes it again for its GL work only, always after
+    // tls_mutex, so that no thread waits for one of the two while holding the other the other way round. The
+    // host is asked before tls_mutex is taken: no lock is held while the effect waits on the host.
+    const GLWorkPause pause;
 
     // Thread-local objects are destroyed in the reverse order of their first use on a thread. Asking for the
     // current context first makes the context layer's per-thread state older than local_render_data, so it
     // is still alive when the teardown makes the record's context current at the thread's end.
     GetCurrentContext();
+    if (!local_render_data && !GlobalContextPresent(in_data)) return;  // no record: the next render tries again
+
+    static std::mutex tls_mutex;
+    const std::lock_guard<std::mutex> lock(tls_mutex);
 
     if (local_render_data) {
         // A record without a context makes null current: that render then does no GL work.
+        const GLWorkLock glWork = LockGLWork();
         SetCurrentContext(local_render_data->gl_ctx);
         return;
     }
-    if (!GlobalContextPresent(in_data)) return;  // no record: the next render tries again
 
     local_render_data.reset(new LocalGLStruct);
     LocalGLStruct& record = *local_render_data;
     const ThreadStateCalls& calls = Calls();
 
+    const GLWorkLock glWork = LockGLWork();
     // Shares nothing: the programs are built again in every thread's context.
     record.gl_ctx = calls.createContext(nullptr, nullptr);
     if (!record.gl_ctx) {

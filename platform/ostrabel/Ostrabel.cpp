@@ -9,10 +9,12 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <exception>
 #include <limits>
 #include <memory>
 #include <new>
 #include <thread>
+#include <type_traits>
 
 #include "AE_EffectSuites.h"
 #include "OstrabelConvolve.h"
@@ -28,7 +30,33 @@ struct Pipeline {
     void* gl_context = nullptr;
     unsigned workers = 1;
     ostrabel::TransformCache transforms;  // used by the pipeline's one render thread at a time
+    OstrabelStretchRunner runner = nullptr;
 };
+
+// Runs work through the pipeline's runner. An exception may not cross the runner's C frames: it is caught on
+// the far side and thrown again here.
+template <class Work>
+void AwayFromGL(const Pipeline& pipeline, Work&& work) {
+    if (!pipeline.runner) {
+        work();
+        return;
+    }
+    struct Call {
+        std::remove_reference_t<Work>* work;
+        std::exception_ptr failure;
+    } call{&work, nullptr};
+    pipeline.runner(
+        [](void* data) {
+            Call& c = *static_cast<Call*>(data);
+            try {
+                (*c.work)();
+            } catch (...) {
+                c.failure = std::current_exception();
+            }
+        },
+        &call);
+    if (call.failure) std::rethrow_exception(call.failure);
+}
 
 struct BlurCache {
     Pipeline* pipeline = nullptr;
@@ -251,6 +279,10 @@ void* CreateIrisPipelineOBJ(void* gl_context) {
 
 void DeletePipelineCtx(void* pipeline) { delete static_cast<Pipeline*>(pipeline); }
 
+void OstrabelSetStretchRunner(void* pipeline, OstrabelStretchRunner runner) {
+    if (pipeline) static_cast<Pipeline*>(pipeline)->runner = runner;
+}
+
 void* CreateOstrabelImageCacheGL(PF_InData* in_data, void* pipeline, int /*bit_depth_hint*/,
                                  PF_EffectWorld* iris_world, int /*reserved_a*/, int /*reserved_b*/,
                                  unsigned int source_framebuffer, int width, int height, char* error_buffer,
@@ -269,7 +301,10 @@ void* CreateOstrabelImageCacheGL(PF_InData* in_data, void* pipeline, int /*bit_d
         }
         auto cache = std::make_unique<BlurCache>();
         cache->pipeline = static_cast<Pipeline*>(pipeline);
-        if (!CopyIrisWeights(in_data, iris_world, cache->iris, error_buffer, error_capacity)) return nullptr;
+        bool copied = false;
+        AwayFromGL(*cache->pipeline,
+                   [&] { copied = CopyIrisWeights(in_data, iris_world, cache->iris, error_buffer, error_capacity); });
+        if (!copied) return nullptr;
         if (!ReadFramebuffer(source_framebuffer, width, height, cache->source, error_buffer, error_capacity))
             return nullptr;
         return cache.release();
@@ -286,8 +321,11 @@ void OstrabelGL(void* cache, int sampling_level, unsigned int destination_frameb
     if (!cache || width <= 0 || height <= 0) return;
     try {
         const BlurCache& blur = *static_cast<const BlurCache*>(cache);
-        const ostrabel::RgbaImage result = ostrabel::ConvolveWithIris(
-            blur.source, blur.iris, radius, sampling_level, blur.pipeline->transforms, blur.pipeline->workers);
+        ostrabel::RgbaImage result;
+        AwayFromGL(*blur.pipeline, [&] {
+            result = ostrabel::ConvolveWithIris(blur.source, blur.iris, radius, sampling_level,
+                                                blur.pipeline->transforms, blur.pipeline->workers);
+        });
         WriteFramebuffer(destination_framebuffer, width, height, result);
     } catch (...) {
         // Out of memory: the destination keeps what it held; there is no channel to report through.

@@ -2,6 +2,7 @@
 //
 // Use, per thread that owns a GL context:
 //   pipeline = CreateIrisPipelineOBJ(context)            once, before the context is made current
+//   OstrabelSetStretchRunner(pipeline, runner)           optionally, before its first use
 //   per level, with the context current:
 //     cache = CreateOstrabelImageCacheGL(in_data, pipeline, 8, iris, 50, 1, source_fbo, w, h, reason, capacity)
 //     OstrabelGL(cache, sampling_level, destination_fbo, w, h, radius)
@@ -26,6 +27,14 @@ OSTRABEL_API void* CreateIrisPipelineOBJ(void* gl_context);
 
 // Frees the pipeline object and everything it made; its context is current. Null does nothing.
 OSTRABEL_API void DeletePipelineCtx(void* pipeline);
+
+// Runs one stretch of the library's work that makes no GL call (its calls into the host, its transforms):
+// calls stretch(data) exactly once, on the calling thread, and returns after it. A caller that keeps its
+// threads' GL work apart lets go of that lock around it.
+typedef void (*OstrabelStretchRunner)(void (*stretch)(void* data), void* data);
+// Sets the runner of the pipeline's stretches away from GL (null: they run directly); before the pipeline's
+// first use. Null pipeline: does nothing.
+OSTRABEL_API void OstrabelSetStretchRunner(void* pipeline, OstrabelStretchRunner runner);
 
 // Copies the weights of the iris world and the image of the source framebuffer (`width` by `height`, read as
 // RGBA float) into a new blur cache. The iris world's depth is asked of the host's "PF World Suite" through

@@ -2,7 +2,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <cstdio>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -115,7 +117,8 @@ TEST(GLContext, SharedContextSeesTheObjectsOfItsShare) {
     DeleteContext(first);
 }
 
-// Every render thread makes, uses and deletes its own context while the others do the same.
+// Every render thread makes, uses and deletes its own context while the others do the same, as render threads
+// do: with their GL work kept apart and settled, which the software rasteriser needs to survive it.
 TEST(GLContext, ThreadsCreateUseAndDeleteTheirOwnContextsAtOnce) {
     constexpr int kThreads = 6;
     const int before = CGLStandInLiveContextCount();
@@ -124,23 +127,28 @@ TEST(GLContext, ThreadsCreateUseAndDeleteTheirOwnContextsAtOnce) {
     std::vector<std::thread> threads;
     for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&, t] {
-            CGLContextObj ctx = CreateContext(nullptr, nullptr);
-            if (!IsContextValid(ctx) || SetCurrentContext(ctx) != 0 || GetCurrentContext() != ctx) {
-                ++failures[t];
-                return;
+            CGLContextObj ctx = nullptr;
+            {
+                const GLWorkLock glWork = LockGLWork();
+                ctx = CreateContext(nullptr, nullptr);
+                if (!IsContextValid(ctx) || SetCurrentContext(ctx) != 0 || GetCurrentContext() != ctx) ++failures[t];
             }
-            // Hold every context at once before drawing, so creation and use really overlap.
+            // Every context exists, and is current on its thread, before any of them draws.
             ++ready;
             while (ready.load() < kThreads) std::this_thread::yield();
+            if (failures[t]) return;
 
+            const GLWorkLock glWork = LockGLWork();
             PX_FBO2 target;
             if (target.CreateTextureFBO2(nullptr, 2, 2, GL_CLAMP_TO_EDGE, GL_RGB32F) != 0) ++failures[t];
             const float value = float(t + 1) / 8.f;
             glBindFramebuffer(GL_FRAMEBUFFER, target.m_FBO_ID);
             glClearColor(value, 0.f, 0.f, 1.f);
             glClear(GL_COLOR_BUFFER_BIT);
+            SettleGLWork();
             float pixel[4] = {};
             glReadPixels(1, 1, 1, 1, GL_RGBA, GL_FLOAT, pixel);
+            SettleGLWork();
             glBindFramebuffer(GL_FRAMEBUFFER, 0);
             if (pixel[0] != value) ++failures[t];
             if (GetCurrentContext() != ctx) ++failures[t];
@@ -156,8 +164,9 @@ TEST(GLContext, ThreadsCreateUseAndDeleteTheirOwnContextsAtOnce) {
 
 }  // namespace
 
-// Mesa's software rasterisers read every context's scenes unlocked, so their GL work must not overlap; a GPU
-// driver's need not wait, and a renderer not yet known is treated as one that needs it.
+// Mesa's software rasterisers read every context's scenes unlocked, and race with themselves, so GL work on
+// them must not overlap and is settled; a GPU driver's need not wait, and a renderer not yet known is treated
+// as one that needs it. Layered drivers name the device under them, anywhere in the name.
 TEST(GLContext, OnlySoftwareOrUnknownRenderersKeepGLWorkFromOverlapping) {
     const struct {
         const char* renderer;
@@ -165,18 +174,64 @@ TEST(GLContext, OnlySoftwareOrUnknownRenderersKeepGLWorkFromOverlapping) {
     } cases[] = {
         {"llvmpipe (LLVM 15.0.6, 256 bits)", true},
         {"softpipe", true},
+        {"Gallium 0.4 on llvmpipe (LLVM 3.4, 128 bits)", true},
+        {"Gallium 0.4 on softpipe", true},
+        {"zink Vulkan 1.3(llvmpipe (LLVM 15.0.6, 256 bits) (MESA_LLVMPIPE))", true},
+        {"zink (lavapipe)", true},
+        {"virgl (llvmpipe (LLVM 15.0.6, 256 bits))", true},
+        {"Software Rasterizer", true},
+        {"Mesa DRI swrast", true},
+        {"LLVMPIPE (LLVM 17.0.6, 256 bits)", true},
         {"", true},
         {nullptr, true},
         {"NVIDIA H100 PCIe/PCIe/SSE2", false},
         {"AMD Radeon Graphics (radeonsi, navi21, LLVM 15.0.6, DRM 3.49)", false},
         {"Mesa Intel(R) UHD Graphics 630 (CFL GT2)", false},
+        {"zink Vulkan 1.3(NVIDIA GeForce RTX 3080 (NVIDIA_PROPRIETARY))", false},
+        {"virgl (NVIDIA GeForce RTX 3080/PCIe/SSE2)", false},
+        {"SVGA3D; build: RELEASE;  LLVM;", false},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(RendererNeedsGLWorkLock(c.renderer), c.locked) << (c.renderer ? c.renderer : "(null)");
     }
-    // The lock LockGLWork hands out follows the renderer last noted.
-    NoteGLRenderer("NVIDIA H100 PCIe/PCIe/SSE2");
-    EXPECT_FALSE(LockGLWork().owns_lock());
-    NoteGLRenderer("llvmpipe (LLVM 15.0.6, 256 bits)");
+
+    // The lock LockGLWork hands out, and the settling, follow the renderer last noted; the process's own
+    // renderer is noted again afterwards, so the tests after this one run as the effect would.
+    const bool keptApart = GLWorkKeptApart();
+    NoteGLRenderer("zink Vulkan 1.3(llvmpipe (LLVM 15.0.6, 256 bits) (MESA_LLVMPIPE))");
+    EXPECT_TRUE(GLWorkKeptApart());
     EXPECT_TRUE(LockGLWork().owns_lock());
+    NoteGLRenderer("NVIDIA H100 PCIe/PCIe/SSE2");
+    EXPECT_FALSE(GLWorkKeptApart());
+    EXPECT_FALSE(LockGLWork().owns_lock());
+    NoteGLRenderer(keptApart ? "" : "NVIDIA H100 PCIe/PCIe/SSE2");
+    EXPECT_EQ(GLWorkKeptApart(), keptApart);
+}
+
+// Around a call into the host a render thread lets go of the lock, so another thread's GL work can go on; a
+// thread that holds nothing lets go of nothing. The wait is bounded, so a pause that kept the lock fails here
+// instead of hanging the suite.
+TEST(GLContext, PausedGLWorkLetsAnotherThreadTakeTheLock) {
+    const bool keptApart = GLWorkKeptApart();
+    NoteGLRenderer("llvmpipe (LLVM 15.0.6, 256 bits)");
+    auto otherThreadTakesTheLock = [] {
+        return std::async(std::launch::async, [] { return LockGLWork().owns_lock(); });
+    };
+    {
+        const GLWorkPause unheld;  // nothing to let go of
+        std::future<bool> other = otherThreadTakesTheLock();
+        ASSERT_EQ(other.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+        EXPECT_TRUE(other.get());
+    }
+    std::future<bool> other;
+    {
+        const GLWorkLock held = LockGLWork();
+        ASSERT_TRUE(held.owns_lock());
+        const GLWorkPause pause;
+        other = otherThreadTakesTheLock();
+        EXPECT_EQ(other.wait_for(std::chrono::seconds(60)), std::future_status::ready)
+            << "the pause kept the GL work lock";
+    }
+    EXPECT_TRUE(other.get());
+    NoteGLRenderer(keptApart ? "" : "NVIDIA H100 PCIe/PCIe/SSE2");
 }

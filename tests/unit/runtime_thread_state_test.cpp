@@ -5,9 +5,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -37,6 +42,22 @@ vec3 neverDefined(vec2 uv);
 void main() { FragColor = neverDefined(out_uvs) + texture(videoTexture, out_uvs).rgb; }
 )";
 
+// Whether the thread `tid` of this process sleeps in a futex wait, as a thread does that waits for a mutex
+// another holds. The kernel shows the system call a sleeping thread is in, with its arguments.
+bool BlockedOnLock(pid_t tid) {
+    char path[64];
+    std::snprintf(path, sizeof path, "/proc/self/task/%d/syscall", int(tid));
+    const int fd = open(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return false;
+    char text[256] = {};
+    const ssize_t n = read(fd, text, sizeof text - 1);
+    close(fd);
+    if (n <= 0) return false;
+    char* end = nullptr;
+    const long number = std::strtol(text, &end, 10);
+    return end != text && number == SYS_futex;
+}
+
 // What the wrapped calls saw, in the order they were made on any thread.
 struct Event {
     std::thread::id thread;
@@ -54,23 +75,20 @@ struct Recorder {
     ThreadStateCalls real = DefaultThreadStateCalls();
 
     // Two first builds made to overlap: the first context creation waits until both threads have arrived,
-    // then gives the second up to `overlapWait` to make its own context too. Under the build lock the second
-    // cannot, and the wait runs out; without the lock it does at once and the builds interleave.
+    // then until the second has either made its own context too (the builds interleave: no lock kept it
+    // out) or is stopped in a wait on a lock (BlockedOnLock). Only atomics are shared meanwhile, so the second
+    // thread can stop on nothing of the test's own.
     bool holdFirstBuild = false;
-    std::chrono::milliseconds overlapWait{300};
-    std::condition_variable changed;
-    int arrived = 0, contextCreations = 0;
+    std::atomic<int> arrived{0}, contextCreations{0};
+    std::atomic<pid_t> arrivedTids[2] = {0, 0};
 
-    void Arrive() {
-        std::lock_guard<std::mutex> lock(mutex);
-        ++arrived;
-        changed.notify_all();
-    }
+    void Arrive() { arrivedTids[arrived++].store(pid_t(syscall(SYS_gettid))); }
     void HoldFirstContextCreation() {
-        std::unique_lock<std::mutex> lock(mutex);
         if (++contextCreations != 1 || !holdFirstBuild) return;
-        changed.wait(lock, [&] { return arrived == 2; });
-        changed.wait_for(lock, overlapWait, [&] { return contextCreations == 2; });
+        while (arrived.load() < 2) std::this_thread::yield();
+        const pid_t self = pid_t(syscall(SYS_gettid));
+        const pid_t other = arrivedTids[0].load() == self ? arrivedTids[1].load() : arrivedTids[0].load();
+        while (contextCreations.load() < 2 && !BlockedOnLock(other)) std::this_thread::yield();
     }
 
     void Add(const std::string& call) {
@@ -85,7 +103,6 @@ struct Recorder {
         }
         std::lock_guard<std::mutex> lock(mutex);
         events.push_back(event);
-        changed.notify_all();
     }
     std::vector<std::string> CallsOf(std::thread::id thread) {
         std::lock_guard<std::mutex> lock(mutex);
