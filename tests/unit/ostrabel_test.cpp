@@ -728,7 +728,7 @@ public:
         std::unique_lock<std::mutex> hold(mutex_);
         changed_.wait(hold, [&] { return turn_ == who; });
         {
-            const std::unique_lock<std::mutex> glWork = LockGLWork();
+            const GLWorkLock glWork = LockGLWork();
             step();
             SettleGLWork();
         }
