@@ -16,6 +16,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "simhost/tool/Progress.h"
+
 namespace velloran_tool {
 
 namespace {
@@ -89,7 +91,7 @@ private:
 };
 
 int Refuse(const std::string& line) {
-    std::fprintf(stderr, "velloran-render: %s\n", line.c_str());
+    Say(line);
     return 1;
 }
 
@@ -168,7 +170,7 @@ int WriteOutputFile(const ToolState& state, const simhost::SimWorld& input, cons
         ::unlinkat(folder.get(), temporary.c_str(), 0);
         return Refuse(path + ": cannot write (" + std::strerror(error) + ")");
     }
-    std::fprintf(stderr, "velloran-render: wrote %s (%dx%d)\n", path.c_str(), int(frame.width()), int(frame.height()));
+    Say("wrote " + path + " (" + std::to_string(frame.width()) + "x" + std::to_string(frame.height()) + ")");
     return 0;
 }
 
