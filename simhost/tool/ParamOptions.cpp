@@ -46,7 +46,7 @@ const bool kStepAdded = velloran_tool::AddBeforeFrameStep([](simhost::SimHost& h
     const std::string& unread = viewSet[lensIris ? 1 : 0];
     if (!unread.empty())
         velloran_tool::Say("warning: --set " + velloran_tool::Quoted(unread) + ": in \"" +
-                           (lensIris ? "Lens Iris" : "Exponential") + "\" mode the frame shows the View of " +
+                           (lensIris ? "Lens Iris" : "Exponential") + "\" mode the frame uses the View of " +
                            std::to_string(lensIris ? kIrisViewParam : kPlainViewParam) +
                            ", so this one changes nothing");
     return PF_Err_NONE;

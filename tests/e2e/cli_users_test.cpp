@@ -129,11 +129,11 @@ const UserCase kUserCases[] = {
     {"translucent mask by alpha", kSmall + "--mask translucent.png", 0, "", "", "opaque everywhere", true},
     // Settings that change nothing, or lose something, are said; one that cannot be what was meant is refused.
     {"view of the Lens Iris list in Exponential mode", kSmall + "--set '110=Glow Input'", 0,
-     "warning: --set 110=Glow Input: in \"Exponential\" mode the frame shows the View of 111, so this one "
+     "warning: --set 110=Glow Input: in \"Exponential\" mode the frame uses the View of 111, so this one "
      "changes nothing",
      "", "", true},
     {"view of the Exponential list in Lens Iris mode", kSmall + "--set 'Glow Mode=Lens Iris' --set 111=2", 0,
-     "warning: --set 111=2: in \"Lens Iris\" mode the frame shows the View of 110, so this one changes nothing",
+     "warning: --set 111=2: in \"Lens Iris\" mode the frame uses the View of 110, so this one changes nothing",
      "", "", true},
     {"view of the mode's own list", kSmall + "--set 'Glow Mode=Lens Iris' --set 110=2", 0, "", "",
      "changes nothing", true},

@@ -66,17 +66,18 @@ TEST(ToolProgressReport, LineAppearsOnlyOnATerminalAndOnlyAfterItsDelay) {
     }
 }
 
-// A message said while the line shows stands on a line of its own, whole, and the line comes back below it.
+// A message said while the line shows stands on a line of its own, whole, and the line comes back below it:
+// a message shorter than the line would otherwise keep the line's tail.
 TEST(ToolProgressReport, MessageWhileTheLineShowsLeavesNoPieceOfIt) {
     ProgressReport report(true, false, 0.0);
     std::string sent = report.Enter("writing", 0.0);
-    sent += report.Tick(0.4);
-    sent += report.Say("velloran-render: wrote a.png (8x8)\n", 0.5);
+    sent += report.Tick(12.25);
+    sent += report.Say("velloran-render: wrote a.png (8x8)\n", 12.5);
     const std::vector<std::string> during = TerminalScreen(sent);
     ASSERT_EQ(during.size(), 2u) << sent;
     EXPECT_EQ(during[0], "velloran-render: wrote a.png (8x8)");
-    EXPECT_EQ(during[1], "velloran-render: writing... 0.50 s");
-    sent += report.End(0.6);
+    EXPECT_EQ(during[1], "velloran-render: writing... 12.50 s");
+    sent += report.End(12.75);
     EXPECT_THAT(TerminalScreen(sent), ::testing::ElementsAre("velloran-render: wrote a.png (8x8)", ""));
 }
 
