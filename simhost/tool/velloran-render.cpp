@@ -129,8 +129,9 @@ int Run(const ToolState& state) {
         velloran_tool::Say("suite not released exactly once: " + unbalanced);
     if (host.Handles().Live() != 0)
         velloran_tool::Say(std::to_string(host.Handles().Live()) + " host handles left undisposed");
-    // Without a context every frame fails, and the effect's own lines say so in its terms only.
-    if (status != 0 && frame && !velloran_tool::CanMakeContext())
+    // Without a context every frame fails, and the effect's own lines say so in its terms only. (A mistake in the
+    // command line, status 2, is said on its own.)
+    if (status == 1 && frame && !velloran_tool::CanMakeContext())
         velloran_tool::Say("no OpenGL 3.3 core context could be made (" + velloran_tool::ContextFailure() +
                            "), so the effect cannot render here; the lines above and the effect's log in "
                            "$HOME/Library/Logs/Quenholt tell more, and the README's set-up installs Mesa's "
