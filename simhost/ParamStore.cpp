@@ -424,7 +424,7 @@ bool ParamStore::SetFromText(const std::string& assignment, std::string* error, 
             } else {
                 number = 0;
                 for (size_t i = 0; i < choices.size(); ++i)
-                    if (SameIgnoringCase(choices[i], text) && !IsSeparator(text)) number = double(i + 1);
+                    if (SameIgnoringCase(Trimmed(choices[i]), text) && !IsSeparator(text)) number = double(i + 1);
                 if (number == 0) {
                     *error = "\"" + text + "\"" + refusal;
                     return false;
@@ -432,6 +432,10 @@ bool ParamStore::SetFromText(const std::string& assignment, std::string* error, 
             }
         } else if (!ParseNumber(text, &number) || std::isnan(number)) {
             *error = "not a number: " + text;
+            return false;
+        } else if (type == PF_Param_SLIDER && std::isfinite(number) && number != std::floor(number)) {
+            // A host's integer slider takes no fraction; cutting it off would set another value than typed.
+            *error = std::string(d.def.name) + " takes a whole number: " + text;
             return false;
         }
         double low = 0, high = 0;

@@ -8,6 +8,8 @@
 #include "simhost/EffectControls.h"
 #include "simhost/ParamStore.h"
 #include "simhost/tool/Options.h"
+#include "simhost/tool/Progress.h"
+#include "simhost/tool/UserOutput.h"
 
 namespace {
 
@@ -29,15 +31,15 @@ const bool kStepAdded = velloran_tool::AddBeforeFrameStep([](simhost::SimHost& h
             std::string error;
             int index = 0;
             if (!store.SetFromText(assignment, &error, nullptr, &index))
-                throw std::invalid_argument("--set " + assignment + ": " + error);
+                throw std::invalid_argument("--set " + velloran_tool::SetRefusal(assignment, error));
             r = controls.UserChanged(index);
         }
     }
     if (r.err) {
-        std::fprintf(stderr, "velloran-render: updating the effect controls failed with error %d\n", int(r.err));
+        velloran_tool::Say("updating the effect controls failed with error " + std::to_string(int(r.err)));
         return r.err;
     }
-    std::fputs(controls.DescribeControls().c_str(), stdout);
+    std::fputs(controls.DescribeControls().c_str(), velloran_tool::UserOutput());
     return PF_Err_NONE;
 }, 1);  // after the layers are attached: the controls depend on them
 

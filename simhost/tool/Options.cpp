@@ -8,6 +8,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <stdexcept>
 
@@ -27,7 +28,7 @@ bool EndsWith(const std::string& s, const std::string& tail) {
 void SetOutput(ToolState& s, const std::string& v) {
     const std::string lower = Lower(v);
     if (!EndsWith(lower, ".png") && !EndsWith(lower, ".exr"))
-        throw std::invalid_argument("the output file " + v + " must end in .png or .exr");
+        throw std::invalid_argument("the output file " + Quoted(v) + " must end in .png or .exr");
     s.output = v;
 }
 
@@ -39,6 +40,7 @@ std::vector<ToolOption>& Table() {
         {"-o", "FILE", "same as --output", SetOutput},
         {"--scene-depth", "8|32", "bit depth of the built-in test scene (default 32)",
          [](ToolState& s, const std::string& v) {
+             s.sceneGiven = true;
              if (v == "8")
                  s.sceneDepth = simhost::PixelDepth::k8;
              else if (v == "32")
@@ -55,10 +57,21 @@ std::vector<ToolOption>& Table() {
                  throw std::invalid_argument("--scene-size takes WIDTHxHEIGHT, e.g. 192x128");
              s.sceneWidth = w;
              s.sceneHeight = h;
+             s.sceneGiven = true;
          }},
         {"--verbose", nullptr, "print the time each stage of the frame took (pre-render, render, writing)",
          [](ToolState& s, const std::string&) { s.verbose = true; }},
         {"-v", nullptr, "same as --verbose", [](ToolState& s, const std::string&) { s.verbose = true; }},
+        {"--progress-after", "SECONDS",
+         "on a terminal, show the frame's progress on one line once it has taken SECONDS (default 2)",
+         [](ToolState& s, const std::string& v) {
+             char* end = nullptr;
+             const double seconds = std::strtod(v.c_str(), &end);
+             // A week at most: the line is for a person watching, and the clock takes no more.
+             if (v.empty() || !end || *end != '\0' || !(seconds >= 0 && seconds <= 604800))
+                 throw std::invalid_argument("--progress-after takes a number of seconds from 0 to 604800");
+             s.progressAfter = seconds;
+         }},
         {"--version", nullptr, "print the effect's name and version",
          [](ToolState& s, const std::string&) { s.version = true; }},
         {"--help", nullptr, "show this text", [](ToolState& s, const std::string&) { s.help = true; }},
@@ -86,14 +99,48 @@ bool AddOption(ToolOption option) {
 
 const std::vector<ToolOption>& Options() { return Table(); }
 
+std::string Quoted(const std::string& argument) {
+    constexpr size_t kShown = 100;
+    if (argument.size() <= kShown + 20) return argument;
+    return argument.substr(0, kShown) + "... (" + std::to_string(argument.size()) + " characters)";
+}
+
+std::string SetRefusal(const std::string& assignment, const std::string& error) {
+    if (Quoted(assignment) == assignment) return assignment + ": " + error;
+    // The error names the parameter or the value as typed, in quotes or after its last colon: such a piece of
+    // the assignment is cut short there, the rest of the error kept.
+    constexpr size_t kPiece = 40;
+    const auto cut = [&](const std::string& piece) {
+        return piece.size() > kPiece && assignment.find(piece) != std::string::npos ? piece.substr(0, kPiece) + "..."
+                                                                                    : piece;
+    };
+    std::string shortened;
+    size_t from = 0;
+    for (;;) {
+        const size_t open = error.find('"', from);
+        const size_t close = open == std::string::npos ? std::string::npos : error.find('"', open + 1);
+        if (close == std::string::npos) break;
+        shortened += error.substr(from, open + 1 - from) + cut(error.substr(open + 1, close - open - 1)) + '"';
+        from = close + 1;
+    }
+    std::string rest = error.substr(from);
+    const size_t colon = rest.rfind(": ");
+    if (colon != std::string::npos) rest = rest.substr(0, colon + 2) + cut(rest.substr(colon + 2));
+    return Quoted(assignment) + ": " + shortened + rest;
+}
+
 ToolState ParseCommandLine(int argc, char** argv) {
     ToolState state;
-    bool haveInput = false;
+    bool haveInput = false, optionsEnded = false;
     for (int i = 1; i < argc; ++i) {
         std::string arg = argv[i];
         std::string value;
         bool inlineValue = false;
-        if (arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
+        if (!optionsEnded && arg == "--") {
+            optionsEnded = true;
+            continue;
+        }
+        if (!optionsEnded && arg.size() > 2 && arg.compare(0, 2, "--") == 0) {
             const size_t eq = arg.find('=');
             if (eq != std::string::npos) {
                 value = arg.substr(eq + 1);
@@ -101,8 +148,10 @@ ToolState ParseCommandLine(int argc, char** argv) {
                 inlineValue = true;
             }
         }
-        if (arg.empty() || arg[0] != '-' || arg == "-") {
-            if (haveInput) throw std::invalid_argument("more than one input file: " + state.input + " and " + arg);
+        if (optionsEnded || arg.empty() || arg[0] != '-' || arg == "-") {
+            if (haveInput)
+                throw std::invalid_argument("more than one input file: " + Quoted(state.input) + " and " +
+                                            Quoted(arg));
             state.input = arg;
             state.inputFiles.push_back(arg);
             haveInput = true;
@@ -111,7 +160,7 @@ ToolState ParseCommandLine(int argc, char** argv) {
         const ToolOption* option = nullptr;
         for (const ToolOption& o : Table())
             if (arg == o.name) option = &o;
-        if (!option) throw std::invalid_argument("unknown option " + arg + " (see --help)");
+        if (!option) throw std::invalid_argument("unknown option " + Quoted(arg) + " (see --help)");
         if (option->argument && !inlineValue) {
             if (i + 1 >= argc) throw std::invalid_argument(arg + " needs " + option->argument);
             value = argv[++i];
@@ -120,6 +169,9 @@ ToolState ParseCommandLine(int argc, char** argv) {
         }
         option->apply(state, value);
     }
+    if (haveInput && state.sceneGiven)
+        state.warnings["--scene"] = "--scene-size and --scene-depth shape only the built-in scene; the input " +
+                                    Quoted(state.input) + " is rendered as it is";
     return state;
 }
 
@@ -127,17 +179,18 @@ void CheckInputFiles(const ToolState& state) {
     for (const std::string& path : state.inputFiles) {
         struct stat info {};
         if (::stat(path.c_str(), &info) != 0) {
-            throw std::runtime_error(path + ": cannot read (" + std::strerror(errno) + ")");
+            throw std::runtime_error(Quoted(path) + ": cannot read (" + std::strerror(errno) + ")");
         }
-        if (S_ISDIR(info.st_mode)) throw std::runtime_error(path + ": cannot read (a folder, not an image file)");
+        if (S_ISDIR(info.st_mode))
+            throw std::runtime_error(Quoted(path) + ": cannot read (a folder, not an image file)");
         if (::access(path.c_str(), R_OK) != 0) {
-            throw std::runtime_error(path + ": cannot read (" + std::strerror(errno) + ")");
+            throw std::runtime_error(Quoted(path) + ": cannot read (" + std::strerror(errno) + ")");
         }
     }
 }
 
 std::string HelpText() {
-    std::string text = "usage: velloran-render [options] [input.png|input.exr]\n"
+    std::string text = "usage: velloran-render [options] [--] [input.png|input.exr]\n"
                        "Loads the effect's bundle into the simulated host and renders one frame of the input\n"
                        "(without an input, a built-in test scene).\n\n";
     for (const ToolOption& o : Table()) {
@@ -151,7 +204,8 @@ std::string HelpText() {
             "        to is its data window.\n"
             "--about, --list-params and --controls print and exit without rendering or writing a file.\n"
             "Parameter names match without regard to case; a name several parameters share needs the index.\n"
-            "On a terminal, a frame that takes more than a few seconds shows its progress on one line.\n";
+            "On a terminal, a frame that takes more than two seconds (--progress-after) shows its progress on\n"
+            "one line. Everything after -- is a file name, even when it starts with -.\n";
     return text;
 }
 

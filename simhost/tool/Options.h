@@ -12,6 +12,7 @@
 #include "sdk/AE_Effect.h"
 #include "simhost/SimHost.h"
 #include "simhost/World.h"
+#include "simhost/tool/ProgressLine.h"
 
 namespace velloran_tool {
 
@@ -22,12 +23,17 @@ struct ToolState {
     bool help = false;
     bool version = false;
     bool verbose = false;  // each stage's time as a plain line
+    double progressAfter = kProgressAfterSeconds;  // seconds a frame runs before a terminal gets the line in place
     simhost::PixelDepth sceneDepth = simhost::PixelDepth::k32f;
     A_long sceneWidth = 192, sceneHeight = 128;
+    bool sceneGiven = false;  // --scene-size or --scene-depth given, which only the built-in scene reads
     std::map<std::string, std::vector<std::string>> extra;  // values of options added by other tool files
     // Every image file the frame will read (the input, layers): checked before the host starts, so that a
     // missing file costs no set-up and says plainly what is wrong.
     std::vector<std::string> inputFiles;
+    // Warnings found while parsing, one for each thing they are about (an option given 10,000 times is one
+    // warning), said once parsing is done.
+    std::map<std::string, std::string> warnings;
 };
 
 struct ToolOption {
@@ -40,7 +46,15 @@ struct ToolOption {
 bool AddOption(ToolOption option);
 const std::vector<ToolOption>& Options();
 
-// Parses argv; a lone argument that is not an option is the input file. Throws std::invalid_argument.
+// An argument as a message quotes it: whole when short, else its first hundred characters and its length,
+// so that a pasted megabyte does not fill the terminal.
+std::string Quoted(const std::string& argument);
+// "ASSIGNMENT: ERROR" for a --set the parameters refused, with the assignment quoted once: the error quotes
+// pieces of it again, which for a long one are left out.
+std::string SetRefusal(const std::string& assignment, const std::string& error);
+
+// Parses argv; a lone argument that is not an option is the input file, as is every argument after "--".
+// Throws std::invalid_argument.
 ToolState ParseCommandLine(int argc, char** argv);
 // Throws std::runtime_error naming the first input file that cannot be read, and why.
 void CheckInputFiles(const ToolState& state);

@@ -19,6 +19,8 @@
 #include <stdexcept>
 #include <string>
 
+#include "simhost/tool/Progress.h"
+
 namespace velloran_tool {
 
 namespace {
@@ -127,7 +129,7 @@ private:
 };
 
 int Refuse(const std::string& line) {
-    std::fprintf(stderr, "velloran-render: %s\n", line.c_str());
+    Say(line);
     return 1;
 }
 
@@ -333,7 +335,7 @@ int WriteOutputFile(const ToolState& state, const simhost::ImagePlacement& input
     if (!synced)
         return Refuse(path + ": written, but its folder could not be synced (" + std::strerror(errno) +
                       "); it may not survive a power loss");
-    std::fprintf(stderr, "velloran-render: wrote %s (%dx%d)\n", path.c_str(), int(frame.width()), int(frame.height()));
+    Say("wrote " + path + " (" + std::to_string(frame.width()) + "x" + std::to_string(frame.height()) + ")");
     return 0;
 }
 

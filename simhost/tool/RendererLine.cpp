@@ -1,8 +1,9 @@
 #include "simhost/tool/RendererLine.h"
 
-#include <cstdio>
+#include <string>
 
 #include "CGLStandIn.h"
+#include "simhost/tool/Progress.h"
 
 namespace velloran_tool {
 
@@ -10,7 +11,14 @@ namespace velloran_tool {
 // so a context of its own gets the renderer the effect's contexts get.
 void PrintRenderer() {
     const char* renderer = CGLStandInRenderer();
-    std::fprintf(stderr, "velloran-render: renderer %s\n", renderer[0] ? renderer : "unknown (no OpenGL context)");
+    Say(std::string("renderer ") + (renderer[0] ? renderer : "unknown (no OpenGL context)"));
+}
+
+bool CanMakeContext() { return CGLStandInRenderer()[0] != '\0'; }
+
+std::string ContextFailure() {
+    const char* why = CGLStandInContextFailure();
+    return why[0] ? why : "no reason given";
 }
 
 int LargestFrameSide() { return CGLStandInMaxTextureSize(); }

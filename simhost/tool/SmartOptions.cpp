@@ -48,7 +48,8 @@ A_long Coordinate(const std::string& digits, const std::string& value) {
     errno = 0;
     const long long n = std::strtoll(digits.c_str(), nullptr, 10);
     if (errno == ERANGE || n < std::numeric_limits<A_long>::min() || n > std::numeric_limits<A_long>::max())
-        throw std::invalid_argument("the layer position in \"" + value + "\" is out of range (each of X and Y from " +
+        throw std::invalid_argument("the layer position in \"" + velloran_tool::Quoted(value) +
+                                    "\" is out of range (each of X and Y from " +
                                     std::to_string(std::numeric_limits<A_long>::min()) + " to " +
                                     std::to_string(std::numeric_limits<A_long>::max()) + ")");
     return A_long(n);
@@ -78,15 +79,16 @@ Placed ParsePlaced(const std::string& value) {
             const std::string x = comma == std::string::npos ? "" : position.substr(0, comma);
             const std::string y = comma == std::string::npos ? "" : position.substr(comma + 1);
             if (!IsWholeNumber(x) || !IsWholeNumber(y))
-                throw std::invalid_argument("the layer position in \"" + value +
+                throw std::invalid_argument("the layer position in \"" + velloran_tool::Quoted(value) +
                                             "\" is malformed: give FILE@X,Y with whole numbers, as in " +
-                                            value.substr(0, at) + "@10,20");
+                                            velloran_tool::Quoted(value.substr(0, at)) + "@10,20");
             p.file = value.substr(0, at);
             p.x = Coordinate(x, value);
             p.y = Coordinate(y, value);
         }
     }
-    if (p.file.empty()) throw std::invalid_argument("a layer option needs FILE[@X,Y], got \"" + value + "\"");
+    if (p.file.empty())
+        throw std::invalid_argument("a layer option needs FILE[@X,Y], got \"" + velloran_tool::Quoted(value) + "\"");
     return p;
 }
 
@@ -101,10 +103,9 @@ const bool kLayersAdded = [] {
                                           const std::string earlier = ParsePlaced(given->second.back()).file;
                                           auto file = std::find(s.inputFiles.begin(), s.inputFiles.end(), earlier);
                                           if (file != s.inputFiles.end()) s.inputFiles.erase(file);
-                                          std::fprintf(stderr,
-                                                       "velloran-render: warning: %s given more than once; the "
-                                                       "last one, %s, is used\n",
-                                                       name.c_str(), v.c_str());
+                                          // One warning however often it was given, naming the last.
+                                          s.warnings[name] = name + " given more than once; the last one, " +
+                                                             velloran_tool::Quoted(v) + ", is used";
                                       }
                                       s.inputFiles.push_back(placed.file);
                                       s.extra[name] = {v};
@@ -143,10 +144,32 @@ const std::string* Value(const ToolState& s, const char* option) {
     return it == s.extra.end() || it->second.empty() ? nullptr : &it->second.back();
 }
 
+// A mask with no pixel over the input's masks all of it away.
+bool MissesInput(simhost::Composition& comp, const simhost::CompLayer* mask) {
+    const simhost::CompLayer* input = comp.Find(comp.InputLayer());
+    if (!input || !mask) return false;
+    const long long left = mask->x, top = mask->y, right = left + mask->pixels.width(),
+                    bottom = top + mask->pixels.height();
+    return right <= input->x || bottom <= input->y || left >= input->x + input->pixels.width() ||
+           top >= input->y + input->pixels.height() || right <= left || bottom <= top;
+}
+
+// Whether any channel of a float frame is above 1, which an 8-bit frame cannot hold.
+bool AboveOne(const simhost::SimWorld& pixels) {
+    for (A_long y = 0; y < pixels.height(); ++y)
+        for (A_long x = 0; x < pixels.width(); ++x) {
+            const PF_PixelFloat p = pixels.GetFloat(x, y);
+            if (p.red > 1.f || p.green > 1.f || p.blue > 1.f || p.alpha > 1.f) return true;
+        }
+    return false;
+}
+
 // The input and the layer files go into the composition before anything else runs, so that the controls
 // window (--controls) already sees the layers the frame will have.
 const bool kAttachAdded = velloran_tool::AddBeforeFrameStep(
     [](simhost::SimHost& host, const ToolState& state) -> PF_Err {
+        // Reading a large input takes a while of its own: it is the frame's first stage.
+        if (!velloran_tool::PrintsOnly(state)) velloran_tool::EnterStage("reading");
         simhost::Composition& comp = simhost::Comp(host);
         comp.SetInputLayer(comp.AddLayer(state.input.empty() ? simhost::MakeTestScene(state.sceneWidth,
                                                                                       state.sceneHeight,
@@ -159,6 +182,11 @@ const bool kAttachAdded = velloran_tool::AddBeforeFrameStep(
                 comp.SetLayerParam(o.index, comp.AddLayer(simhost::ReadImage(p.file), p.x, p.y, p.file));
             }
         }
+        if (const std::string* mask = Value(state, kLayerOptions[0].name)) {
+            if (MissesInput(comp, comp.Find(comp.LayerForParam(kLayerOptions[0].index))))
+                velloran_tool::Say("warning: --mask " + velloran_tool::Quoted(*mask) +
+                                   " lies wholly outside the input, so nothing of the input glows");
+        }
         return PF_Err_NONE;
     },
     -1);
@@ -169,12 +197,8 @@ std::string WhyEmpty(simhost::Composition& comp) {
     const simhost::CompLayer* mask = comp.Find(comp.LayerForParam(kLayerOptions[0].index));
     if (!input) return "";
     if (input->pixels.width() <= 0 || input->pixels.height() <= 0) return " (the input has no pixels)";
-    if (!mask) return "";
-    const long long left = mask->x, top = mask->y, right = left + mask->pixels.width(),
-                    bottom = top + mask->pixels.height();
-    if (right <= input->x || bottom <= input->y || left >= input->x + input->pixels.width() ||
-        top >= input->y + input->pixels.height() || right <= left || bottom <= top)
-        return " (the mask layer " + mask->name + " does not overlap the input)";
+    if (MissesInput(comp, mask))
+        return " (the mask layer " + velloran_tool::Quoted(mask->name) + " does not overlap the input)";
     return "";
 }
 
@@ -206,18 +230,17 @@ void WarnAboutLayers(simhost::SimHost& host, const ToolState& state, const simho
             if (o.index == kLayerOptions[1].index &&
                 simhost::Params(host).Value(kGlowModeParam).u.pd.value != kLensIrisMode)
                 why = " (the iris shapes the glow only with \"Glow Mode=Lens Iris\")";
-            std::fprintf(stderr, "velloran-render: warning: %s %s: this frame does not use that layer%s\n", o.name,
-                         given->c_str(), why.c_str());
+            velloran_tool::Say(std::string("warning: ") + o.name + " " + velloran_tool::Quoted(*given) +
+                               ": this frame does not use that layer" + why);
             continue;
         }
         if (o.index != kLayerOptions[0].index) continue;
         const simhost::CompLayer* mask = comp.Find(comp.LayerForParam(o.index));
         if (mask && simhost::Params(host).Value(kMaskModeParam).u.pd.value == kAlphaMaskMode &&
             FullyOpaque(mask->pixels))
-            std::fprintf(stderr,
-                         "velloran-render: warning: the mask %s is opaque everywhere, so by its alpha it masks "
-                         "nothing; to mask by brightness, add --set \"Mask Mode=Luminance\"\n",
-                         mask->name.c_str());
+            velloran_tool::Say("warning: the mask " + velloran_tool::Quoted(mask->name) +
+                               " is opaque everywhere, so by its alpha it masks nothing; to mask by brightness, "
+                               "add --set \"Mask Mode=Luminance\"");
     }
 }
 
@@ -228,6 +251,8 @@ PF_Err RenderSmartFrame(simhost::SimHost& host, const ToolState& state, const si
     simhost::FrameRequest request;
     const std::string* depth = Value(state, "--depth");
     request.bitdepth = depth ? A_short(std::stoi(*depth)) : input.depth() == simhost::PixelDepth::k8 ? 8 : 32;
+    if (request.bitdepth == 8 && input.depth() != simhost::PixelDepth::k8 && AboveOne(input))
+        velloran_tool::Say("warning: --depth 8: the input holds values above 1, which an 8-bit frame clamps to 1");
     if (const std::string* n = Value(state, "--downsample")) request.downsampleX = request.downsampleY = std::stoi(*n);
 
     // The effect's result is one texture: a larger one fails deep in the render with a GL error that tells
@@ -246,7 +271,7 @@ PF_Err RenderSmartFrame(simhost::SimHost& host, const ToolState& state, const si
     velloran_tool::EnterStage("writing");
     // A warning drawn into the frame is also said where a user running the tool reads.
     for (const std::string& line : velloran_tool::TakeDrawnText())
-        std::fprintf(stderr, "velloran-render: warning: the frame shows: %s\n", line.c_str());
+        velloran_tool::Say("warning: the frame shows: " + line);
     if (tooLarge) {
         const PF_LRect& r = frame.preRenderOutput.result_rect;
         throw std::runtime_error("the frame's output of " + std::to_string((long long)r.right - r.left) + "x" +
@@ -256,19 +281,24 @@ PF_Err RenderSmartFrame(simhost::SimHost& host, const ToolState& state, const si
     }
     const simhost::CommandResult& last = frame.rendered ? frame.render : frame.preRender;
     if ((last.out_flags & PF_OutFlag_DISPLAY_ERROR_MESSAGE) && !last.return_msg.empty())
-        std::fprintf(stderr, "velloran-render: the effect says: %s\n", last.return_msg.c_str());
-    if (!frame.Clean()) std::fprintf(stderr, "velloran-render: %s", frame.Problems().c_str());
+        velloran_tool::Say("the effect says: " + last.return_msg);
+    if (!frame.Clean()) {
+        std::string problems = frame.Problems();
+        if (!problems.empty() && problems.back() == '\n') problems.pop_back();
+        velloran_tool::Say(problems);
+    }
     if (last.err != PF_Err_NONE) return last.err;
     if (!frame.outputCheckedOut) {
         // An effect that renders nothing leaves the host's frame as it was, as before any renderer was set.
-        std::fprintf(stderr, "velloran-render: the effect did not check out its output; the input passes through\n");
+        velloran_tool::Say("the effect did not check out its output; the input passes through");
         output = input.Clone();
         return PF_Err_NONE;
     }
     const PF_PreRenderOutput& pre = frame.preRenderOutput;
-    std::fprintf(stderr, "velloran-render: output rectangle (%d, %d, %d, %d) at %d bits, downsample 1/%d\n",
-                 int(pre.result_rect.left), int(pre.result_rect.top), int(pre.result_rect.right),
-                 int(pre.result_rect.bottom), int(request.bitdepth), int(request.downsampleX));
+    velloran_tool::Say("output rectangle (" + std::to_string(pre.result_rect.left) + ", " +
+                       std::to_string(pre.result_rect.top) + ", " + std::to_string(pre.result_rect.right) + ", " +
+                       std::to_string(pre.result_rect.bottom) + ") at " + std::to_string(request.bitdepth) +
+                       " bits, downsample 1/" + std::to_string(request.downsampleX));
     velloran_tool::PrintRenderer();
     WarnAboutLayers(host, state, frame);
     if (frame.output.width() <= 0 || frame.output.height() <= 0)

@@ -335,35 +335,39 @@ TEST(ToolRendererLine, FollowsTheOutputRectangleAndNamesTheRendererInUse) {
 
 }  // namespace
 
-// A frame grown past the renderer's largest texture is refused with its size and the limit as soon as the
-// pre-render has said how large it is, instead of a GL error from deep in the render.
+// A frame grown past the renderer's largest texture, across or down, is refused with its size and the limit as
+// soon as the pre-render has said how large it is, instead of a GL error from deep in the render.
 TEST(ToolFrameTooLarge, RefusedWithItsSizeAndTheLimitBeforeRendering) {
     const int largest = CGLStandInMaxTextureSize();
     ASSERT_GT(largest, 0) << "the renderer could not be asked";
     constexpr int kWidestImage = 16384;  // the image reader's limit
     if (largest > kWidestImage) GTEST_SKIP() << "no readable image grows past a " << largest << "-pixel texture";
-    testsupport::ScopedHome home;
-    testsupport::TempDir scratch;
-    const std::string folder = scratch.path() + "/work";
-    fs::create_directory(folder);
-    WriteLayer(folder + "/wide.png", largest, 1);  // fits the renderer; the glow's margin does not
-    const std::set<std::string> before = Listing(folder);
+    for (const bool across : {true, false}) {
+        SCOPED_TRACE(across ? "too wide" : "too tall");
+        testsupport::ScopedHome home;
+        testsupport::TempDir scratch;
+        const std::string folder = scratch.path() + "/work";
+        fs::create_directory(folder);
+        // Fits the renderer one way; the glow's margin does not.
+        WriteLayer(folder + "/long.png", across ? largest : 1, across ? 1 : largest);
+        const std::set<std::string> before = Listing(folder);
 
-    const ToolRun run = RunTool(folder, "--set Radius=4 wide.png -o out.png");
+        const ToolRun run = RunTool(folder, "--set Radius=4 long.png -o out.png");
 
-    EXPECT_EQ(run.exitCode, 1) << run.stderrText;
-    EXPECT_EQ(Listing(folder), before) << "files left behind; stderr:\n" << run.stderrText;
-    ASSERT_EQ(run.errorLines.size(), 1u) << run.stderrText;
-    int width = 0, height = 0, limit = 0, end = 0;
-    const std::string& line = run.errorLines[0];
-    ASSERT_EQ(std::sscanf(line.c_str(),
-                          "velloran-render: the frame's output of %dx%d pixels is larger than the renderer accepts "
-                          "(at most %d pixels a side)%n",
-                          &width, &height, &limit, &end),
-              3)
-        << line;
-    EXPECT_EQ(std::size_t(end), line.size()) << line;
-    EXPECT_GT(width, largest);
-    EXPECT_GT(height, 1) << "the glow grows the frame both ways";
-    EXPECT_EQ(limit, largest);
+        EXPECT_EQ(run.exitCode, 1) << run.stderrText;
+        EXPECT_EQ(Listing(folder), before) << "files left behind; stderr:\n" << run.stderrText;
+        ASSERT_EQ(run.errorLines.size(), 1u) << run.stderrText;
+        int width = 0, height = 0, limit = 0, end = 0;
+        const std::string& line = run.errorLines[0];
+        ASSERT_EQ(std::sscanf(line.c_str(),
+                              "velloran-render: the frame's output of %dx%d pixels is larger than the renderer "
+                              "accepts (at most %d pixels a side)%n",
+                              &width, &height, &limit, &end),
+                  3)
+            << line;
+        EXPECT_EQ(std::size_t(end), line.size()) << line;
+        EXPECT_GT(across ? width : height, largest);
+        EXPECT_GT(across ? height : width, 1) << "the glow grows the frame both ways";
+        EXPECT_EQ(limit, largest);
+    }
 }

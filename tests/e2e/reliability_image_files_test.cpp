@@ -46,11 +46,12 @@ struct ToolRun {
     std::string stderrText;
 };
 
-// Runs the tool in `folder`; a tool still running after a minute is stopped, and shows as exit 124.
+// Runs the tool in `folder`. However long it takes: a hang is the test runner's to stop, not a limit that a
+// loaded machine could reach.
 ToolRun RunTool(const std::string& folder, const std::string& arguments) {
     const std::string err = folder + "/../tool-stderr.txt";
-    const std::string command = "cd '" + folder + "' && timeout 60 '" VELLORAN_RENDER_TOOL "' " + arguments +
-                                " >/dev/null 2>'" + err + "'";
+    const std::string command =
+        "cd '" + folder + "' && '" VELLORAN_RENDER_TOOL "' " + arguments + " >/dev/null 2>'" + err + "'";
     const int status = std::system(command.c_str());
     ToolRun run;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
@@ -153,7 +154,6 @@ ToolRun RunToolAsChild(const std::string& folder, const std::vector<std::string>
         ::dup2(errors, 2);
         const rlimit noCore{0, 0};
         ::setrlimit(RLIMIT_CORE, &noCore);
-        ::alarm(120);
         if (inChild) inChild();
         std::vector<char*> argv{const_cast<char*>(VELLORAN_RENDER_TOOL)};
         for (const std::string& a : arguments) argv.push_back(const_cast<char*>(a.c_str()));

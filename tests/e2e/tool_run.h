@@ -44,13 +44,14 @@ inline bool IsInformation(const std::string& line) {
     return false;
 }
 
-// Runs the tool in `folder` with the arguments (none holding a quote). What it prints is caught in a folder of
-// the run's own, removed afterwards, so that parallel runs never share a file.
-inline ToolRun RunTool(const std::string& folder, const std::string& arguments) {
+// Runs the tool in `folder` with the arguments (none holding a quote), and with the `environment` given as
+// NAME=VALUE words. What it prints is caught in a folder of the run's own, removed afterwards, so that parallel
+// runs never share a file.
+inline ToolRun RunTool(const std::string& folder, const std::string& arguments, const std::string& environment = "") {
     testsupport::TempDir capture;
     const std::string out = capture.path() + "/stdout.txt", err = capture.path() + "/stderr.txt";
-    const std::string command = "cd '" + folder + "' && '" VELLORAN_RENDER_TOOL "' " + arguments + " >'" + out +
-                                "' 2>'" + err + "'";
+    const std::string command = "cd '" + folder + "' && " + (environment.empty() ? "" : "env " + environment + " ") +
+                                "'" VELLORAN_RENDER_TOOL "' " + arguments + " >'" + out + "' 2>'" + err + "'";
     const int status = std::system(command.c_str());
     ToolRun run;
     run.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + (WIFSIGNALED(status) ? WTERMSIG(status) : 0);
