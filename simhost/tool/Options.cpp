@@ -200,8 +200,8 @@ std::string HelpText() {
     }
     text += "\nOutput files:\n"
             "  PNG   an 8-bit frame is written with 8 bits a channel; a 32-bit frame gets 16 bits a channel.\n"
-            "  EXR   32-bit float; the input frame is the file's display window and the frame the glow grew\n"
-            "        to is its data window.\n"
+            "  EXR   32-bit float; its display window is the input's (a PNG's: the frame at 0,0), and its\n"
+            "        data window is the input's data window grown by the glow, in the input's coordinates.\n"
             "--about, --list-params and --controls print and exit without rendering or writing a file.\n"
             "Parameter names match without regard to case; a name several parameters share needs the index.\n"
             "On a terminal, a frame that takes more than two seconds (--progress-after) shows its progress on\n"

@@ -70,7 +70,7 @@ const UserCase kUserCases[] = {
     {"dash h is help", "-h", 0, "", "usage: velloran-render [options]", "", false},
     {"help tells the PNG depth of a 32 bit frame", "--help", 0, "", "a 32-bit frame gets 16 bits a channel", "",
      false},
-    {"help tells the EXR windows", "--help", 0, "", "the input frame is the file's display window", "", false},
+    {"help tells the EXR windows", "--help", 0, "", "its display window is the input's", "", false},
     {"version", "--version", 0, "", "Velloran 2 v1.0.2\n", "", false},
     // Names: case and the spaces around '=' do not matter; the clamping warning shows which parameter was set.
     {"name in lower case with spaces around the equals sign", kSmall + "--set ' exposure = 50 '", 0,

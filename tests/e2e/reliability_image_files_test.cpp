@@ -182,13 +182,7 @@ std::vector<std::string> Arguments(std::vector<std::string> more) {
     return all;
 }
 
-// A folder to work in, with the effect's log kept out of it.
-struct Workspace {
-    testsupport::ScopedHome home;
-    testsupport::TempDir scratch;
-    std::string folder = scratch.path() + "/work";
-    Workspace() { fs::create_directory(folder); }
-};
+using tooltest::Workspace;
 
 // An output that cannot be written whole (the file-size limit falls short of it) is one error line and exit 1,
 // the temporary file gone and the older output as it was; with SIGXFSZ at its default action, the tool ends by

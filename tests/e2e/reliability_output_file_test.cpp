@@ -53,13 +53,7 @@ bool MakesUnnamedFiles(const std::string& folder) {
     return true;
 }
 
-// A folder to work in, with the effect's log kept out of it.
-struct Workspace {
-    testsupport::ScopedHome home;
-    testsupport::TempDir scratch;
-    std::string folder = scratch.path() + "/work";
-    Workspace() { fs::create_directory(folder); }
-};
+using tooltest::Workspace;
 
 struct ToolResult {
     int status = 0;

@@ -23,6 +23,14 @@
 
 namespace tooltest {
 
+// A folder to work in, with the effect's log kept out of it.
+struct Workspace {
+    testsupport::ScopedHome home;
+    testsupport::TempDir scratch;
+    std::string folder = scratch.path() + "/work";
+    Workspace() { std::filesystem::create_directory(folder); }
+};
+
 struct ToolRun {
     int exitCode = -1;
     std::string stdoutText;

@@ -738,22 +738,21 @@ TEST_P(ExrLayouts, ReadBackExactly) {
 
 INSTANTIATE_TEST_SUITE_P(Files, ExrLayouts, testing::ValuesIn(kLayoutCases), velloran_test::NameFromWhat<LayoutCase>);
 
-// What writing a file in a child process limited to `limitBytes` of file size came to (SIGXFSZ ignored, so
-// the write fails with an error instead of ending the process): the error, empty when it was written.
-std::string WriteInChildLimitedTo(const std::string& path, const SimWorld& world, rlim_t limitBytes) {
+// What writing a file came to in a child process that `prepare` has set up first: the error, empty when it was
+// written, or what `prepare` said when it could not set the child up.
+std::string WriteInChild(const std::string& path, const SimWorld& world, const std::function<std::string()>& prepare) {
     int out[2];
     if (::pipe(out) != 0) return "pipe failed";
     const pid_t child = ::fork();
     if (child == 0) {
         ::close(out[0]);
-        ::signal(SIGXFSZ, SIG_IGN);
-        const rlimit limit{limitBytes, limitBytes};
-        ::setrlimit(RLIMIT_FSIZE, &limit);
-        std::string error;
-        try {
-            simhost::WriteImage(path, world);
-        } catch (const std::exception& e) {
-            error = e.what();
+        std::string error = prepare();
+        if (error.empty()) {
+            try {
+                simhost::WriteImage(path, world);
+            } catch (const std::exception& e) {
+                error = e.what();
+            }
         }
         if (::write(out[1], error.data(), error.size()) < 0) ::_exit(2);
         ::_exit(0);
@@ -766,6 +765,17 @@ std::string WriteInChildLimitedTo(const std::string& path, const SimWorld& world
     int status = 0;
     ::waitpid(child, &status, 0);
     return error;
+}
+
+// WriteInChild in a child limited to `limitBytes` of file size (SIGXFSZ ignored, so the write fails with an
+// error instead of ending the process).
+std::string WriteInChildLimitedTo(const std::string& path, const SimWorld& world, rlim_t limitBytes) {
+    return WriteInChild(path, world, [limitBytes] {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{limitBytes, limitBytes};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        return std::string();
+    });
 }
 
 // A file that cannot take all of the image is an error naming it, whether the limit comes early or at its very
@@ -1030,20 +1040,28 @@ TEST_P(ExrLayers, ReadTheOneLayerOfColourOrAreRefusedNamingThem) {
 
 INSTANTIATE_TEST_SUITE_P(Files, ExrLayers, testing::ValuesIn(kLayerCases), velloran_test::NameFromWhat<LayerCase>);
 
-// What writing a file came to in a child process in which one system call on the file fails with EIO, as a
-// storage that fails only when the writer flushes the file or closes it does: the error, empty when written.
+// The filter below reads system call numbers, which only mean what this build's headers say on the
+// architecture the build is for.
+#if defined(__x86_64__)
+constexpr unsigned kThisArchitecture = AUDIT_ARCH_X86_64;
+#elif defined(__aarch64__)
+constexpr unsigned kThisArchitecture = AUDIT_ARCH_AARCH64;
+#elif defined(__i386__)
+constexpr unsigned kThisArchitecture = AUDIT_ARCH_I386;
+#else
+#error "the seccomp filter of the write-failure tests needs this architecture's AUDIT_ARCH value"
+#endif
+
+// WriteInChild in a child in which one system call on the file fails with EIO, as a storage that fails only when
+// the writer flushes the file or closes it does.
 std::string WriteInChildFailing(const std::string& path, const SimWorld& world, long failingCall) {
-    int out[2];
-    if (::pipe(out) != 0) return "pipe failed";
-    const pid_t child = ::fork();
-    if (child == 0) {
-        ::close(out[0]);
+    return WriteInChild(path, world, [failingCall] {
         // The descriptor the writer's open will get: the lowest free one.
         const int next = ::dup(0);
         ::close(next);
         sock_filter program[] = {
             BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, arch)),
-            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, AUDIT_ARCH_X86_64, 1, 0),
+            BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, kThisArchitecture, 1, 0),
             BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
             BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
             BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, unsigned(failingCall), 0, 3),
@@ -1053,27 +1071,10 @@ std::string WriteInChildFailing(const std::string& path, const SimWorld& world, 
             BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
         };
         const sock_fprog filter{static_cast<unsigned short>(sizeof program / sizeof program[0]), program};
-        std::string error;
-        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) != 0) {
-            error = std::string("cannot install the filter: ") + std::strerror(errno);
-        } else {
-            try {
-                simhost::WriteImage(path, world);
-            } catch (const std::exception& e) {
-                error = e.what();
-            }
-        }
-        if (::write(out[1], error.data(), error.size()) < 0) ::_exit(2);
-        ::_exit(0);
-    }
-    ::close(out[1]);
-    std::string error;
-    char buffer[256];
-    for (ssize_t n; (n = ::read(out[0], buffer, sizeof buffer)) > 0;) error.append(buffer, size_t(n));
-    ::close(out[0]);
-    int status = 0;
-    ::waitpid(child, &status, 0);
-    return error;
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || ::prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &filter) != 0)
+            return std::string("cannot install the filter: ") + std::strerror(errno);
+        return std::string();
+    });
 }
 
 // Every row written, a failure to put the file on the storage (fsync) or to close it is still a failed write.
