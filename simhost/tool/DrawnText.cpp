@@ -12,7 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
+#include <string>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -24,6 +24,7 @@
 #include "simhost/SimHost.h"
 #include "simhost/WorldSuites.h"
 #include "simhost/tool/Options.h"
+#include "simhost/tool/Progress.h"
 
 namespace {
 
@@ -210,8 +211,8 @@ const bool kStepAdded = velloran_tool::AddBeforeFrameStep(
         const void* table = nullptr;
         if (host.AcquireSuite(kPFWorldTransformSuite, kPFWorldTransformSuiteVersion1, &table) != kSPNoError ||
             !table) {
-            std::fprintf(stderr, "velloran-render: the host has no \"%s\" v%d to watch for drawn warnings\n",
-                         kPFWorldTransformSuite, kPFWorldTransformSuiteVersion1);
+            velloran_tool::Say(std::string("the host has no \"") + kPFWorldTransformSuite + "\" v" +
+                               std::to_string(kPFWorldTransformSuiteVersion1) + " to watch for drawn warnings");
             return PF_Err_INTERNAL_STRUCT_DAMAGED;
         }
         host.ReleaseSuite(kPFWorldTransformSuite, kPFWorldTransformSuiteVersion1);

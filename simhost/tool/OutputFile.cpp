@@ -187,7 +187,7 @@ bool LinkUnnamed(int fd, int folder, const std::string& name) {
     return ::linkat(AT_FDCWD, entry.c_str(), folder, name.c_str(), AT_SYMLINK_FOLLOW) == 0;
 }
 
-// Tries fresh temporary names until `make` succeeds with one or fails other than by finding the name taken.
+// How many fresh temporary names are tried while each one turns out taken, before the write gives up.
 constexpr int kNameAttempts = 100;
 
 }  // namespace
